@@ -1,0 +1,44 @@
+// The program's option table: 23 records in a fixed order. The order is a contract: start-up,
+// the state machine and the command-line operations address each option by its index.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+#include "app/arg.h"
+
+enum option_index : int {
+    opt_bank = 0,
+    opt_load_sw = 1,
+    opt_load_fw = 2,
+    opt_boot = 3,
+    opt_reboot = 4,
+    opt_info = 5,
+    opt_get_sw = 6,
+    opt_get_fw = 7,
+    opt_get_log = 8,
+    opt_get_conf = 9,
+    opt_comment = 10,
+    opt_prom_type = 11,
+    opt_load_prom = 12,
+    opt_get_prom = 13,
+    opt_bank0 = 14,
+    opt_safemode = 15,
+    opt_verbose = 16,
+    opt_interface = 17,
+    opt_card = 18,
+    opt_index = 19,
+    opt_size = 20,
+    opt_lclk = 21,
+    opt_bitfile = 22,
+};
+
+inline constexpr std::size_t option_count = 23;
+
+using option_table = std::array<arg_option, option_count>;
+
+// Clears every record and fills in words, types, meanings and defaults.
+void build_option_table(option_table& options);
+
+// The argument block over a table, ready for parse_command_line.
+arg_block make_arg_block(option_table& options);

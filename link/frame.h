@@ -1,0 +1,52 @@
+// Wrapping of a message for the two links and recognition of received serial frames.
+// A message is an 8-byte head (DA, SA, big-endian length, CMD, SUB, P1, P2) and data; it is
+// length + 5 bytes long. On the serial line it travels as 0x10 0x1E, message, crc8_serial of the
+// message, 'R' 'S'; on the card it is written as a chain of 5-bit line symbols.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+inline constexpr std::uint8_t frame_sync_1 = 0x10;
+inline constexpr std::uint8_t frame_sync_2 = 0x1E;
+inline constexpr std::uint8_t frame_trailer_1 = 0x52;  // 'R'
+inline constexpr std::uint8_t frame_trailer_2 = 0x53;  // 'S'
+
+inline constexpr std::size_t message_head_size = 8;
+// A message is its length field + 5 bytes (DA, SA, the two length bytes, CMD).
+inline constexpr std::size_t message_length_overhead = 5;
+// A serial frame is the message's length field + 10 bytes: sync pair, the message, checksum,
+// trailer.
+inline constexpr std::size_t frame_overhead = 10;
+// Offsets inside a serial frame.
+inline constexpr std::size_t frame_message_offset = 2;
+inline constexpr std::size_t frame_length_offset = 4;
+
+// The receive buffer holds the longest serial frame (65,545 bytes) and the longest card message.
+inline constexpr std::size_t rx_buffer_size = 81920;
+
+// Serial checksum errors of the whole run; never reset.
+extern std::atomic<int> crc_error_count;
+
+// The whole serial frame of a message of n bytes.
+std::vector<std::uint8_t> serial_frame(const std::uint8_t* message, std::size_t n);
+
+// What follows the message in its serial frame: the checksum and the trailer.
+std::array<std::uint8_t, 3> serial_trailer(const std::uint8_t* message, std::size_t n);
+
+// The 2 * count + 6 line symbols (values 0 to 0x1F) of a message for the card's transmit register.
+std::vector<std::uint8_t> encode_card_symbols(const std::uint8_t* message, std::size_t count);
+
+// Looks for a checked frame at the start of the first `fill` bytes of buffer. Returns its size
+// (length + 10) with the frame left in place at offset 0, or 0 when there is none yet. Stray
+// bytes before a sync pair are dropped; a frame with a wrong checksum is reported and dropped
+// whole if its trailer stands where it belongs, otherwise only its first byte is dropped.
+std::size_t assemble_frame(std::span<std::uint8_t> buffer, std::size_t& fill);
+
+// Removes a delivered frame of frame_size bytes from the start of the buffer, moving any bytes
+// behind it to the start.
+void consume_frame(std::span<std::uint8_t> buffer, std::size_t& fill, std::size_t frame_size);

@@ -1,0 +1,98 @@
+// The command line as a user meets it: the real program, its output and its exit status, the
+// same on Linux and, for kestrel.exe, under wine.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "blackbox/program_runner.h"
+
+namespace {
+
+const std::string usage_text =
+    "Usage: Kestrel [option ...]\n"
+    "\n"
+    "      Option     Type       Default  Meaning\n"
+    "\n"
+    " /h /? /help                         Show this help\n"
+    "    /version                         Show version\n"
+    "       /bank     uint             0  Specific Bank for the operation. Default the new bank\n"
+    "    /load_sw   string                Software file to load\n"
+    "    /load_fw   string                Firmware file to load\n"
+    "     -/+boot  boolean         FALSE  Boot unit to specificed bank\n"
+    "   -/+reboot  boolean         FALSE  Reboot unit to current active bank\n"
+    "     -/+info  boolean         FALSE  Print File information from unit\n"
+    "   -/+get_sw  boolean         FALSE  Get Software file\n"
+    "   -/+get_fw  boolean         FALSE  Get Firmware file\n"
+    "  -/+get_log  boolean         FALSE  Get Log file\n"
+    " -/+get_conf  boolean         FALSE  Get Configuration\n"
+    "    /comment   string                Comment for file download\n"
+    "  /prom_type   string                Specific type: Controller,Charger,PAx,TCx\n"
+    "  /load_prom   string                Eeprom file to load\n"
+    " -/+get_prom  boolean         FALSE  Get Eeprom file\n"
+    " -/+safemode  boolean         FALSE  Safemode. Default not safemode\n"
+    "    /verbose     uint             0  Verbose level. Default none verbose\n"
+    "  /interface     uint             0  Link Interface. Alphadata=0, COMx=x\n"
+    "       /card     uint             0  ID of card to use\n"
+    "      /index     uint             0  index of card to use\n"
+    "       /size     uint         65536  send/receive buffer size (bytes)\n"
+    "       /lclk    float     30.000000  local bus clock frequency (MHz)\n"
+    "    /bitfile   string    top_V5.bit  bitstream\n";
+
+void expect_run(const std::vector<std::string>& args, const std::string& out, int status) {
+    std::string shown;
+    for (const auto& a : args) {
+        shown += "[" + a + "] ";
+    }
+    const program_result r = run_kestrel(args);
+    ASSERT_FALSE(r.timed_out) << target_name() << ": " << shown;
+    EXPECT_EQ(r.out, out) << target_name() << ": " << shown << "\nstderr: " << r.err;
+    EXPECT_EQ(r.status, status) << target_name() << ": " << shown;
+}
+
+}  // namespace
+
+TEST(CommandLine, VersionAnswersWhateverThePrefix) {
+    for (const char* word : {"/version", "-version", "+version"}) {
+        expect_run({word}, "  Kestrel QX_RL4471902-3\n", 0);
+    }
+    // Arguments after it are not examined.
+    expect_run({"/version", "nonsense"}, "  Kestrel QX_RL4471902-3\n", 0);
+}
+
+TEST(CommandLine, HelpPrintsTheUsageTable) {
+    for (const char* word : {"/h", "/?", "/help", "-h", "+?"}) {
+        expect_run({word}, usage_text, 0);
+    }
+    expect_run({"+info", "/h", "not-an-option"}, usage_text, 0);
+}
+
+TEST(CommandLine, EveryParserFailureHasItsMessageAndStatus) {
+    const int minus_one = 255;  // -1 as the shell reads it, on Linux and under wine
+    expect_run({"image.bin"}, "Unknown option: image.bin\n", minus_one);
+    expect_run({"/Bank", "2"}, "Unknown option: /Bank\n", minus_one);
+    expect_run({"/bank=2"}, "Unknown option: /bank=2\n", minus_one);
+    expect_run({"/bank"},
+               "/bank option requires parameter: Specific Bank for the operation. Default the "
+               "new bank\n",
+               minus_one);
+    expect_run({"/boot"}, "Boolean option boot should be specified as -boot or +boot\n",
+               minus_one);
+    expect_run({"/sdk"}, "/sdk option requires parameter: path to ADM-XRC SDK root\n", minus_one);
+    expect_run({"/bitdir"}, "/bitdir option requires parameter: path to bitstream directory\n",
+               minus_one);
+    expect_run({"/boot", "/h"}, "Boolean option boot should be specified as -boot or +boot\n",
+               minus_one);
+}
+
+TEST(CommandLine, AnAbsurdlyLongArgumentIsCutNotOverflowed) {
+    const std::string huge = "-" + std::string(20000, 'z');
+    const program_result r = run_kestrel({huge});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "Unknown option: -" + std::string(1023 - 17, 'z'));
+}
+
+TEST(CommandLine, AcceptedCommandLinesEndQuietly) {
+    expect_run({}, "", 0);
+    expect_run({"/verbose", "abc", "+bank0", "/lclk", "12", "/size", "1", "-sdk", "C:/x/"}, "", 0);
+}

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building and testing Kestrel needs on a Debian machine, if anything is missing:
+# CMake and g++, GoogleTest, the mingw-w64 cross compiler for kestrel.exe, and wine to run it.
+set -euo pipefail
+
+packages=(cmake make g++ libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64 wine)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+        echo "These packages are missing and this user cannot install them: ${missing[*]}" >&2
+        exit 1
+    fi
+    sudo=sudo
+fi
+$sudo apt-get update
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
