@@ -1,21 +1,65 @@
 #include "platform/process.h"
 
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
+
 std::atomic<exit_hook> hook{nullptr};
+
+constexpr std::size_t max_handlers = 8;
+std::array<std::atomic<void (*)()>, max_handlers> handlers{};
+std::atomic<std::size_t> handler_count{0};
+std::atomic<bool> handlers_done{false};
+
+// Runs every handler once, whichever way out comes first.
+void run_handlers() {
+    if (handlers_done.exchange(true, std::memory_order_acq_rel)) {
+        return;
+    }
+    for (std::size_t k = handler_count.load(std::memory_order_acquire); k-- > 0;) {
+        if (auto h = handlers[k].load(std::memory_order_acquire)) {
+            h();
+        }
+    }
 }
 
-void process_exit(int status) {
-    std::fflush(stdout);
+void call_hook(int status) {
     if (exit_hook h = hook.load(std::memory_order_acquire)) {
         h(status);
         // A hook that returns has broken its contract; the run must still end.
         std::abort();
     }
+}
+
+}  // namespace
+
+void process_exit(int status) {
+    std::fflush(stdout);
+    call_hook(status);
+    run_handlers();
     std::exit(status);
+}
+
+void process_exit_now(int status) {
+    std::fflush(stdout);
+    call_hook(status);
+    run_handlers();
+    std::fflush(stdout);
+    std::_Exit(status);
+}
+
+void process_at_exit(void (*handler)()) {
+    const std::size_t k = handler_count.load(std::memory_order_acquire);
+    if (k < max_handlers) {
+        handlers[k].store(handler, std::memory_order_release);
+        handler_count.store(k + 1, std::memory_order_release);
+        if (k == 0) {
+            std::atexit(run_handlers);
+        }
+    }
 }
 
 void process_set_exit_hook(exit_hook h) { hook.store(h, std::memory_order_release); }

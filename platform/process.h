@@ -1,10 +1,20 @@
-// Ending the process. Every deliberate end of a run goes through process_exit, so that the
-// console can be restored on the way out and a test can observe the status instead of dying.
+// Ending the process. Every deliberate end of a run goes through here, so that what must be
+// undone (the console's input mode) is undone on every way out, and so that a test can observe
+// the status instead of dying.
 #pragma once
 
-// Ends the process with the status (-1 reads as 255 on Linux and 0xFFFFFFFF on Windows).
-// Static objects are destroyed and the handlers of process_at_exit run.
+// Ends the process normally with the status (-1 reads as 255 on Linux and 0xFFFFFFFF on
+// Windows): the handlers of process_at_exit run, then static objects are destroyed.
 [[noreturn]] void process_exit(int status);
+
+// Ends the process at once with the status, from any thread, while other threads may still
+// run: output is flushed and the handlers of process_at_exit run, but static objects are left
+// alone (another thread may be using them).
+[[noreturn]] void process_exit_now(int status);
+
+// Registers a handler to run once on every way out of the process through the two functions
+// above (and on a normal return from main). Handlers run in reverse order of registration.
+void process_at_exit(void (*handler)());
 
 // A test may catch the end of the run: the hook is called instead of ending the process and
 // must not return (it throws). Pass nullptr to restore the real exit.

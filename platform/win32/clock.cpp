@@ -1,8 +1,8 @@
 // Win32 clock: GetTickCount64, kept to its low 32 bits like GetTickCount.
-#include "platform/clock.h"
+#include "platform/clock_os.h"
 
 #include <windows.h>
 
-std::uint32_t tick_count_ms() { return static_cast<std::uint32_t>(GetTickCount64()); }
+std::uint32_t os_tick_count_ms() { return static_cast<std::uint32_t>(GetTickCount64()); }
 
-void sleep_ms(std::uint32_t milliseconds) { Sleep(milliseconds); }
+void os_sleep_ms(std::uint32_t milliseconds) { Sleep(milliseconds); }

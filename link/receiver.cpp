@@ -1,0 +1,74 @@
+#include "link/receiver.h"
+
+#include <atomic>
+#include <span>
+
+#include "link/byte_order.h"
+#include "link/comm_error.h"
+#include "link/link_mode.h"
+#include "link/serial_port.h"
+#include "platform/output.h"
+#include "platform/process.h"
+#include "protocol/dispatcher.h"
+#include "protocol/loader_state.h"
+
+std::array<std::uint8_t, rx_buffer_size> rx_buffer{};
+std::size_t rx_fill = 0;
+os_thread receiver_thread;
+
+namespace {
+
+constexpr std::uint32_t receiver_stop_wait_ms = 100;
+
+std::atomic<message_handler> handler{&ExecuteCommand};
+
+}  // namespace
+
+void set_message_handler(message_handler h) {
+    handler.store(h != nullptr ? h : &ExecuteCommand, std::memory_order_release);
+}
+
+void serial_receiver_pass() {
+    const std::span<std::uint8_t> buffer(rx_buffer);
+    const std::size_t frame = serial_read(buffer, rx_fill);
+    if (frame == 0) {
+        return;
+    }
+    // The frame is dispatched exactly as its checksum was verified, and only then removed.
+    const std::uint8_t* message = rx_buffer.data() + frame_message_offset;
+    const std::uint16_t length = get_be16(rx_buffer.data() + frame_length_offset);
+    const std::uint8_t sa = message[1];
+    const std::uint8_t cmd = message[4];
+    const std::uint8_t sub = message[5];
+    handler.load(std::memory_order_acquire)(message, length, sa, cmd, sub);
+    if (firmware_operation.verbose_level.load(std::memory_order_relaxed) > 3) {
+        out_printf("\nSA %02x CMD %02x SubCmd %02x Lenght %d\n", unsigned{sa}, unsigned{cmd},
+                   unsigned{sub}, int{length});
+    }
+    consume_frame(buffer, rx_fill, frame);
+}
+
+int serial_receiver() {
+    try {
+        while (stop_receiver.load(std::memory_order_acquire) == 0) {
+            serial_receiver_pass();
+        }
+        serial_close();
+    } catch (const ECommError& error) {
+        end_run_on_comm_error(error);
+    }
+    return 0;
+}
+
+void stop_receiver_and_exit() {
+    if (firmware_operation.batch_mode == 0) {
+        out_printf("\nTerminating sucker thread\n");
+    }
+    stop_receiver.store(1, std::memory_order_release);
+    if (receiver_thread.wait(receiver_stop_wait_ms)) {
+        process_exit(0);
+    }
+    // The receiver has not ended in time (a port that does not return): the process ends
+    // with it still running, without running static destructors under its feet.
+    process_exit_now(0);
+}

@@ -1,0 +1,36 @@
+// The receiver ("sucker") thread: it takes in what the unit sends, finds complete messages and
+// hands each to the dispatcher, while the main thread runs the menu and the state machine. Also
+// the one way a normal run ends: stop the receiver, then end the process.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "link/frame.h"
+#include "platform/thread.h"
+
+// Receive buffer of whichever receiver runs, and (serial link) how many bytes it holds. Only
+// the receiver thread touches them.
+extern std::array<std::uint8_t, rx_buffer_size> rx_buffer;
+extern std::size_t rx_fill;
+
+// The thread start-up makes for the receiver.
+extern os_thread receiver_thread;
+
+// Where received messages go: (message at its DA byte, length field, SA, CMD, SUB). The
+// program's dispatcher unless a test puts its own in place.
+using message_handler = void (*)(const std::uint8_t* message, std::uint16_t length,
+                                 std::uint8_t sa, std::uint8_t cmd, std::uint8_t sub);
+void set_message_handler(message_handler handler);
+
+// Thread procedure of the serial link: reader passes until stop_receiver is set, then the port
+// is closed. A port failure ends the run (the failure's line, comm_error_exit_status).
+int serial_receiver();
+
+// One pass of the serial receiver: read what has arrived and dispatch a complete frame.
+void serial_receiver_pass();
+
+// Ends a normal run: unless in batch mode prints "\nTerminating sucker thread\n", tells the
+// receiver to stop, gives it 100 ms, and ends the process with status 0 either way.
+[[noreturn]] void stop_receiver_and_exit();

@@ -1,0 +1,204 @@
+#include "tools/unit_sim/sim_cli.h"
+
+#include <charconv>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+namespace {
+
+template <typename T>
+std::optional<T> parse_number(std::string_view text) {
+    T value{};
+    const char* end = text.data() + text.size();
+    const auto [ptr, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || ptr != end || text.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+class argument_reader {
+public:
+    explicit argument_reader(std::span<const char* const> args) : args_(args) {}
+
+    bool done() const { return index_ >= args_.size(); }
+
+    // Splits the next argument into its name and an inline value after '='.
+    void next() {
+        std::string_view arg = args_[index_++];
+        inline_value_.reset();
+        const std::size_t equals = arg.find('=');
+        if (arg.starts_with("--") && equals != std::string_view::npos) {
+            inline_value_ = arg.substr(equals + 1);
+            arg = arg.substr(0, equals);
+        }
+        name_ = arg;
+    }
+    std::string_view name() const { return name_; }
+    bool has_inline_value() const { return inline_value_.has_value(); }
+
+    std::optional<std::string_view> value() {
+        if (inline_value_) {
+            return inline_value_;
+        }
+        if (done()) {
+            return std::nullopt;
+        }
+        return std::string_view(args_[index_++]);
+    }
+
+private:
+    std::span<const char* const> args_;
+    std::size_t index_ = 0;
+    std::string_view name_;
+    std::optional<std::string_view> inline_value_;
+};
+
+unit_command_result failure(std::string error) {
+    unit_command_result result;
+    result.error = std::move(error);
+    return result;
+}
+
+}  // namespace
+
+unit_command_result parse_unit_command_line(std::span<const char* const> args) {
+    unit_command_result result;
+    unit_command_line& line = result.options;
+    argument_reader reader(args);
+    while (!reader.done()) {
+        reader.next();
+        const std::string option(reader.name());
+
+        // Switches without a value.
+        bool* flag = nullptr;
+        if (option == "--help" || option == "-h") {
+            flag = &line.help;
+        } else if (option == "--file-failed") {
+            flag = &line.unit.faults.file_failed;
+        } else if (option == "--silent") {
+            flag = &line.unit.faults.silent;
+        } else if (option == "--wrong-block-once") {
+            flag = &line.unit.faults.wrong_block_once;
+        }
+        if (flag != nullptr || option == "--no-pacing") {
+            if (reader.has_inline_value()) {
+                return failure(option + " takes no value");
+            }
+            if (flag != nullptr) {
+                *flag = true;
+            } else {
+                line.unit.pacing = false;
+            }
+            continue;
+        }
+
+        const bool known =
+            option == "--port" || option == "--dir" || option == "--wine-prefix" ||
+            option == "--verbose" || option == "--boot-delay" || option == "--corrupt" ||
+            option == "--drop" || option == "--dl-fail-at" || option == "--boot-fail-to" ||
+            option == "--seed" || option == "--record";
+        if (!known) {
+            return failure("unknown option " + option);
+        }
+        const std::optional<std::string_view> value = reader.value();
+        if (!value) {
+            return failure(option + " needs a value");
+        }
+        const std::string text(*value);
+        const auto bad = [&](const char* expected) {
+            return failure("bad value '" + text + "' for " + option + ": expected " + expected);
+        };
+
+        if (option == "--port") {
+            const auto n = parse_number<unsigned>(text);
+            if (!n || *n < 1 || *n > 255) {
+                return bad("a port number 1 to 255");
+            }
+            line.unit.port = *n;
+        } else if (option == "--dir" || option == "--wine-prefix" || option == "--record") {
+            if (text.empty()) {
+                return bad("a path");
+            }
+            if (option == "--dir") {
+                line.unit.link_dir = text;
+            } else if (option == "--wine-prefix") {
+                line.unit.wine_prefix = text;
+            } else {
+                line.record_file = text;
+            }
+        } else if (option == "--verbose") {
+            const auto n = parse_number<int>(text);
+            if (!n || *n < 0 || *n > 2) {
+                return bad("0, 1 or 2");
+            }
+            line.unit.verbosity = *n;
+        } else if (option == "--boot-delay") {
+            const auto n = parse_number<unsigned>(text);
+            if (!n || *n > 600'000) {
+                return bad("milliseconds, 0 to 600000");
+            }
+            line.unit.boot_delay = std::chrono::milliseconds(*n);
+        } else if (option == "--corrupt" || option == "--drop") {
+            const auto p = parse_number<double>(text);
+            if (!p || !(*p >= 0.0 && *p <= 1.0)) {
+                return bad("a probability 0 to 1");
+            }
+            (option == "--corrupt" ? line.unit.faults.corrupt_probability
+                                   : line.unit.faults.drop_probability) = *p;
+        } else if (option == "--dl-fail-at") {
+            const auto n = parse_number<std::uint16_t>(text);
+            if (!n) {
+                return bad("a chunk number 0 to 65535");
+            }
+            line.unit.faults.dl_fail_at_chunk = *n;
+        } else if (option == "--boot-fail-to") {
+            const auto n = parse_number<unsigned>(text);
+            if (!n || *n > 3) {
+                return bad("a bank 0 to 3");
+            }
+            line.unit.faults.boot_fail_to = static_cast<std::uint8_t>(*n);
+        } else if (option == "--seed") {
+            const auto n = parse_number<std::uint64_t>(text);
+            if (!n) {
+                return bad("a whole number");
+            }
+            line.unit.seed = *n;
+        }
+    }
+    result.ok = true;
+    return result;
+}
+
+std::string unit_usage_text() {
+    return R"(Usage: kestrel-unit [option ...]
+
+A simulated unit: its boot loader answers Kestrel on a pseudo-terminal that the program
+opens as the serial port COM<n>. Runs until Ctrl-C (SIGINT) or SIGTERM.
+
+Port:
+  --port N            port number, the link is named COM<N> (default 3)
+  --dir DIR           folder of the link COM<N> (default: the current folder)
+  --wine-prefix P     also link P/dosdevices/com<N>, for kestrel.exe under wine
+  --no-pacing         move bytes at once instead of at 115200 baud
+
+Unit:
+  --boot-delay MS     time a boot takes, in milliseconds (default 300)
+  --verbose 0|1|2     0 quiet; 1 a line per message received and sent; 2 with its bytes
+  --record FILE       write a line per item received: time in ms, kind, bytes in hex
+
+Faults:
+  --corrupt P         corrupt each message byte sent with probability P (wrong checksum)
+  --drop P            leave out each answer with probability P
+  --dl-fail-at K      answer DL_DATA chunk K with DL_FAIL
+  --file-failed       answer every FILE_REQ with FILE_FAILED
+  --silent            answer nothing at all
+  --wrong-block-once  give the first FILE_ACK a wrong block number
+  --boot-fail-to B    every boot to banks 1-3 fails and the unit ends in bank B
+  --seed S            seed of the random faults (default 1)
+
+  -h, --help          show this help
+)";
+}

@@ -1,0 +1,35 @@
+// The faults the unit injects on its way out: silence, dropped answers and corrupted bytes,
+// decided by a seeded generator so that a run can be repeated, and the one-off wrong block
+// number of a file answer.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "tools/unit_sim/sim_options.h"
+
+class fault_injector {
+public:
+    fault_injector(const sim_faults& faults, std::uint64_t seed) : random_(seed) { set(faults); }
+
+    // New faults from now on; wrong_block_once is armed afresh when set.
+    void set(const sim_faults& faults);
+    const sim_faults& faults() const noexcept { return faults_; }
+
+    // True once after wrong_block_once was set: this file answer gets a wrong block number.
+    bool take_wrong_block() noexcept;
+
+    enum class fate { sent, corrupted, dropped, silenced };
+    // The serial frame of an answer as it goes on the line. Corruption flips one of the four
+    // checked bits of a message byte, never the length field, so that the receiver still finds
+    // the frame whole and rejects it by its checksum. `frame` is empty unless something is sent.
+    fate frame_answer(const std::vector<std::uint8_t>& message, std::vector<std::uint8_t>& frame);
+
+private:
+    bool chance(double probability);
+
+    sim_faults faults_;
+    bool wrong_block_pending_ = false;
+    std::mt19937_64 random_;
+};

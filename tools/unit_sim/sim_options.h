@@ -1,0 +1,42 @@
+// Settings of the simulated unit: where its port appears, how it paces the line, how much it
+// tells, and the faults it injects on purpose so that the program's error paths can be tried.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "tools/unit_sim/sim_record.h"
+
+// Faults the unit injects. All off by default; random ones draw from the seeded generator, so a
+// run with the same seed and the same traffic misbehaves the same way.
+struct sim_faults {
+    double corrupt_probability = 0.0;  // per message byte sent: flip one bit, the checksum fails
+    double drop_probability = 0.0;     // per answer: not sent at all
+    std::optional<std::uint16_t> dl_fail_at_chunk;  // DL_DATA with this number gets DL_FAIL
+    bool file_failed = false;          // every FILE_REQ gets FILE_FAILED
+    bool silent = false;               // nothing is sent at all, requests are still taken in
+    bool wrong_block_once = false;     // the next FILE_ACK carries a wrong block number, once
+    std::optional<std::uint8_t> boot_fail_to;  // a boot to banks 1-3 falls back to this bank
+};
+
+struct sim_unit_options {
+    std::filesystem::path link_dir = ".";  // where the link COM<port> is made
+    unsigned port = 3;
+    std::optional<std::filesystem::path> wine_prefix;  // also $prefix/dosdevices/com<port>
+    bool pacing = true;                    // 115200 baud, 8N1, in both directions
+    std::chrono::milliseconds boot_delay{300};  // from a reboot request to the boot report
+    int verbosity = 0;                     // 0 quiet, 1 a line per message, 2 with its bytes
+    std::FILE* trace = stderr;             // where verbose lines go
+    std::uint64_t seed = 1;
+    sim_faults faults;
+    // Keep every item received for snapshots (tests). A long-running program streams the items
+    // through on_received instead and keeps none.
+    bool keep_received = true;
+    // Called on the unit's thread for every item received, in order. It must not call back
+    // into the unit.
+    std::function<void(const received_item&)> on_received;
+};

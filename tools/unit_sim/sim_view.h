@@ -1,0 +1,35 @@
+// What a test or the program around the simulated unit may look at: everything the unit
+// received, the bank it runs, its line mode, what it stores and its counters.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "protocol/messages.h"
+#include "tools/unit_sim/sim_memory.h"
+#include "tools/unit_sim/sim_record.h"
+
+enum class unit_mode : std::uint8_t {
+    framed,   // "interrupt mode": loader messages in frames
+    polling,  // "polling mode": the line is a plain terminal
+};
+
+struct sim_view {
+    std::vector<received_item> received;
+    std::uint8_t current_bank = 1;
+    bool booting = false;        // between a reboot request and its last boot report
+    unit_mode mode = unit_mode::framed;
+    unit_memory memory;
+    unsigned keep_alives = 0;
+    unsigned loader_exits = 0;
+    unsigned answers_sent = 0;       // answers written to the line, corrupted ones included
+    unsigned answers_dropped = 0;    // held back by the drop fault or by silence
+    unsigned answers_corrupted = 0;  // sent with a wrong checksum on purpose
+    bool port_open = false;
+};
+
+// Good messages received with CMD 0x55 and this SUB (REBOOT_REQ: CMD 0x48).
+std::size_t received_count(const sim_view& view, sub_code sub);
+// The last such message, or nullptr.
+const received_item* last_received(const sim_view& view, sub_code sub);
