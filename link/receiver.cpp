@@ -7,6 +7,7 @@
 #include "link/comm_error.h"
 #include "link/link_mode.h"
 #include "link/serial_port.h"
+#include "platform/clock.h"
 #include "platform/output.h"
 #include "platform/process.h"
 #include "protocol/dispatcher.h"
@@ -15,6 +16,7 @@
 std::array<std::uint8_t, rx_buffer_size> rx_buffer{};
 std::size_t rx_fill = 0;
 os_thread receiver_thread;
+std::atomic<std::uint32_t> last_receive_tick{0};
 
 namespace {
 
@@ -30,7 +32,11 @@ void set_message_handler(message_handler h) {
 
 void serial_receiver_pass() {
     const std::span<std::uint8_t> buffer(rx_buffer);
+    const std::uint64_t before = received_bytes();
     const std::size_t frame = serial_read(buffer, rx_fill);
+    if (received_bytes() != before) {
+        last_receive_tick.store(tick_count_ms(), std::memory_order_release);
+    }
     if (frame == 0) {
         return;
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -14,6 +15,10 @@
 // the receiver thread touches them.
 extern std::array<std::uint8_t, rx_buffer_size> rx_buffer;
 extern std::size_t rx_fill;
+
+// When the unit was last heard from (any byte on the serial link, any message on the card),
+// stamped by the receiver thread; the keep-alive warns of a long silence.
+extern std::atomic<std::uint32_t> last_receive_tick;
 
 // The thread start-up makes for the receiver.
 extern os_thread receiver_thread;

@@ -161,6 +161,7 @@ std::size_t CSerialPort::serial_read(std::span<std::uint8_t> buffer, std::size_t
             raise(comm_read_failed, error);
         }
         fill += got;
+        received_.fetch_add(got, std::memory_order_relaxed);
         if (got < want) {
             if (fill < buffer.size()) {
                 buffer[fill] = 0;
@@ -208,6 +209,11 @@ void serial_purge() {
 
 std::size_t serial_read(std::span<std::uint8_t> buffer, std::size_t& fill) {
     return port_or_raise().serial_read(buffer, fill);
+}
+
+std::uint64_t received_bytes() {
+    const CSerialPort* port = serial_port.load(std::memory_order_acquire);
+    return port != nullptr ? port->received() : 0;
 }
 
 int serial_close() {

@@ -63,6 +63,8 @@ public:
     void close();
 
     bool is_open() const { return is_open_.load(std::memory_order_acquire); }
+    // Bytes taken from the driver since the port opened.
+    std::uint64_t received() const { return received_.load(std::memory_order_relaxed); }
     const std::string& port_name() const { return port_name_; }
 
 private:
@@ -72,6 +74,7 @@ private:
 
     line_settings dcb_{};  // 9600 baud, 8 data bits, no parity, one stop bit until opened
     std::atomic<bool> is_open_{false};
+    std::atomic<std::uint64_t> received_{0};
     comm_timeouts timeouts_{};
     std::unique_ptr<serial_device> handle_;
     std::string port_name_ = "COM1";
@@ -92,3 +95,5 @@ int serial_write_byte(std::uint8_t byte);
 void serial_purge();
 std::size_t serial_read(std::span<std::uint8_t> buffer, std::size_t& fill);
 int serial_close();
+// Bytes the program's port has taken in so far (0 without a port).
+std::uint64_t received_bytes();

@@ -15,7 +15,9 @@ template <std::size_t N>
 void put_text_field(std::span<std::uint8_t, N> field, std::string_view text) noexcept {
     static_assert(N >= 1, "a text field needs room for its NUL");
     const std::size_t count = std::min(text.size(), N - 1);
-    std::memcpy(field.data(), text.data(), count);
+    if (count != 0) {  // an empty view may have no storage at all
+        std::memcpy(field.data(), text.data(), count);
+    }
     std::memset(field.data() + count, 0, N - count);
 }
 
@@ -23,7 +25,9 @@ template <std::size_t N>
 void put_text_field(char (&field)[N], std::string_view text) noexcept {
     static_assert(N >= 1, "a text field needs room for its NUL");
     const std::size_t count = std::min(text.size(), N - 1);
-    std::memcpy(field, text.data(), count);
+    if (count != 0) {
+        std::memcpy(field, text.data(), count);
+    }
     std::memset(field + count, 0, N - count);
 }
 

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "protocol/fixed_text.h"
 
@@ -127,7 +128,8 @@ struct firmware_operation_record {
     event_flag block_received;   // FILE_ACK or MESSAGE_LOG_ACK
     event_flag file_failed;      // FILE_FAILED
 
-    fixed_text<60> file_name;
+    fixed_text<60> file_name;  // as sent and shown: at most 25 characters
+    std::string file_path;     // the chosen file's full name, under which it is opened
     fixed_text<26> download_time;
     fixed_text<26> file_time;
     fixed_text<26> output_folder;

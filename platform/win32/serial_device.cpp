@@ -111,8 +111,9 @@ public:
     }
 
     bool wait_input(std::uint32_t milliseconds, os_error& error) override {
-        // A wait that timed out stays pending and is taken up by the next call, so that no
-        // character event is lost between two calls.
+        // A wait that has not finished stays pending and is taken up by the next call, so that
+        // no character event is lost between two calls. The reader asks the driver for queued
+        // bytes before and after every wait, so the wait only decides how soon it looks again.
         if (!wait_pending_) {
             if (WaitCommEvent(handle_, &event_mask_, wait_.reset())) {
                 return true;
@@ -124,24 +125,31 @@ public:
             wait_pending_ = true;
         }
         const DWORD waited = WaitForSingleObject(wait_.ov.hEvent, milliseconds);
-        if (waited == WAIT_TIMEOUT) {
+        if (waited != WAIT_OBJECT_0 && waited != WAIT_TIMEOUT) {
+            error = last_os_error();
+            return false;
+        }
+        DWORD ignored = 0;
+        if (GetOverlappedResult(handle_, &wait_.ov, &ignored, FALSE)) {
+            wait_pending_ = false;
+            return true;
+        }
+        const DWORD failure = GetLastError();
+        if (failure == ERROR_IO_INCOMPLETE) {
+            // Still waiting. An event signalled without a finished wait (wine does this) is
+            // reset, or the next call would not wait at all.
+            if (waited == WAIT_OBJECT_0) {
+                ResetEvent(wait_.ov.hEvent);
+            }
             return true;
         }
         wait_pending_ = false;
-        DWORD ignored = 0;
-        if (waited != WAIT_OBJECT_0) {
-            error = last_os_error();
-            return false;
+        // A purge of the receive queue may end a pending wait early; that is no failure.
+        if (failure == ERROR_OPERATION_ABORTED) {
+            return true;
         }
-        if (!GetOverlappedResult(handle_, &wait_.ov, &ignored, FALSE)) {
-            // A purge of the receive queue may end a pending wait early; that is no failure.
-            if (GetLastError() == ERROR_OPERATION_ABORTED) {
-                return true;
-            }
-            error = last_os_error();
-            return false;
-        }
-        return true;
+        error = os_error{failure, os_error_text(failure)};
+        return false;
     }
 
     bool read(std::uint8_t* data, std::uint32_t size, std::uint32_t& got,

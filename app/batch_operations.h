@@ -1,0 +1,20 @@
+// Command-line operations: a run is a command-line (batch) run when any of the options bank ...
+// get_prom was given; its operations are then performed one after another in the order in
+// which they stand on the command line.
+#pragma once
+
+#include "app/options.h"
+
+// True when any of the first fourteen options (bank to get_prom) was given.
+bool is_batch_run(const option_table& options);
+
+// The last argument position already handed out; only grows.
+extern int operation_cursor;
+
+// The index of the option that stands next on the command line, or -1 when none is left.
+// Positions 1 to 24 are visited in order, each once.
+int next_operation_option(const option_table& options);
+
+// Starts the next command-line operation: returns the index of the option it handled, or -1
+// when the run is to end.
+int start_batch_operation(option_table& options, int& op_state);

@@ -1,0 +1,6 @@
+// The bank table: what the FPGA image and the software image of each of the four flash banks
+// are, as the unit reported them.
+#pragma once
+
+// Prints the table from the bank records held (nothing is asked of the unit).
+void print_bank_info();

@@ -1,0 +1,12 @@
+// POSIX local time: localtime_r, safe beside the receiver thread.
+#include "platform/local_time.h"
+
+std::optional<std::tm> local_time(std::time_t when) {
+    std::tm result{};
+    if (localtime_r(&when, &result) == nullptr) {
+        return std::nullopt;
+    }
+    return result;
+}
+
+std::optional<std::tm> local_time_now() { return local_time(std::time(nullptr)); }

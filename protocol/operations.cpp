@@ -1,0 +1,233 @@
+#include "protocol/operations.h"
+
+#include "app/batch_operations.h"
+#include "console/banner.h"
+#include "console/menu.h"
+#include "console/screen.h"
+#include "console/timestamp.h"
+#include "link/byte_order.h"
+#include "link/link_mode.h"
+#include "link/receiver.h"
+#include "platform/clock.h"
+#include "platform/output.h"
+#include "protocol/dispatcher.h"
+#include "protocol/loader_state.h"
+#include "protocol/retry.h"
+#include "protocol/senders.h"
+
+namespace {
+
+constexpr std::uint32_t idle_sleep_ms = 50;
+constexpr std::uint32_t settle_ms = 2000;          // after the loader tables are made
+constexpr std::uint32_t readable_pause_ms = 3000;  // an ending message stays on screen
+constexpr std::uint32_t exit_pause_ms = 1000;
+constexpr std::size_t user_text_limit = 25;
+// While waiting for a boot report the unit is asked again every so many loop passes, and a
+// progress mark is printed every so many.
+constexpr int boot_request_passes = 100000;
+constexpr int progress_mark_passes = 10000;
+
+}  // namespace
+
+void operation_loop::start(const std::string& user_name, std::uint32_t verbose, bool safemode,
+                           bool bank0) {
+    op_state = stateM2;
+    pass_counter = 0;
+    keep_going_ = true;
+    firmware_operation.chunk_size = default_chunk_size;
+    put_be16(requests.file_req.data() + file_req_at::block_size,
+             static_cast<std::uint16_t>(firmware_operation.chunk_size));
+
+    init_loader_tables(firmware_operation.chunk_size);
+    reset_bank_wire_order_marks();
+    sleep_ms(settle_ms);
+    firmware_operation.flash_info_done.clear();
+    firmware_operation.seq_count = 0;
+    firmware_operation.seq_no = 0;
+
+    firmware_operation.user.assign(std::string_view(user_name).substr(0, user_text_limit));
+    firmware_operation.verbose_level = static_cast<std::uint8_t>(verbose);
+    firmware_operation.safemode = safemode ? 1 : 0;
+    firmware_operation.link_state = link_connecting;
+    firmware_operation.first_bank = bank0 ? 0 : 1;
+
+    purge_link();
+    last_receive_tick.store(tick_count_ms(), std::memory_order_release);
+    if (firmware_operation.verbose_level > 2) {
+        out_printf("firmware_operation.safemode %d\n", int{firmware_operation.safemode});
+    }
+    if (firmware_operation.safemode != 0) {
+        send_safemode_request();
+    } else {
+        send_boot_info_request();
+    }
+    if (firmware_operation.batch_mode == 0 && is_batch_run(options_)) {
+        firmware_operation.batch_mode = 1;
+    }
+    if (firmware_operation.batch_mode != 0) {
+        make_timestamp(firmware_operation.output_folder);
+        out_printf("%s\n", kestrel_banner);
+    }
+    show_menu(MENU_PLAIN);
+    if (firmware_operation.verbose_level != 0) {
+        out_printf("Verbose level %d enabled\n", int{firmware_operation.verbose_level.load()});
+    }
+}
+
+bool operation_loop::pass() {
+    if (op_state == state0) {
+        sleep_ms(idle_sleep_ms);
+    }
+    keep_alive_step();
+    const int keep_going = handle_key(op_state);
+    switch (op_state) {
+    case stateM2:
+        connecting();
+        break;
+    case stateM1:
+        reading_flash_info();
+        break;
+    case state0:
+        idle();
+        break;
+    case state10:
+        boot_started();
+        break;
+    case state11:
+        boot_waiting();
+        break;
+    default:
+        break;  // a state without action: the loop keeps passing
+    }
+    return keep_going != 0 && keep_going_;
+}
+
+void operation_loop::connecting() {
+    if (firmware_operation.boot_status.load(std::memory_order_acquire) != boot_status_none) {
+        firmware_operation.boot_status = boot_status_none;
+        firmware_operation.link_state = link_connected;
+        firmware_operation.active_bank = firmware_operation.current_bank;
+        op_state = stateM1;
+        send_flash_info_request();
+        return;
+    }
+    if (await_reply(op_state, budgets.stateM2, connect_timeout_ms) != -1) {
+        return;
+    }
+    if (budgets.stateM2 > 0) {
+        send_boot_info_request();
+        if (firmware_operation.verbose_level > 0) {
+            out_printf("stateM2_retry : %d\n\r", budgets.stateM2);
+        }
+        return;
+    }
+    firmware_operation.link_state = link_not_connected;
+    out_printf("Unable to get Boot information from unit. Too many retries\n\r");
+    op_state = state0;
+    if (firmware_operation.batch_mode != 0) {
+        keep_going_ = false;
+    }
+    firmware_operation.redraw_request = 1;
+}
+
+void operation_loop::reading_flash_info() {
+    if (firmware_operation.flash_info_done.test()) {
+        convert_received_banks_to_host_order();
+        show_menu(MENU_REFRESH);
+        firmware_operation.flash_info_done.clear();
+        op_state = state0;
+        return;
+    }
+    if (await_reply(op_state, budgets.stateM1, connect_timeout_ms) != -1) {
+        return;
+    }
+    if (budgets.stateM1 > 0) {
+        send_flash_info_request();
+        if (firmware_operation.verbose_level > 0) {
+            out_printf("stateM1_retry : %d\n\r", budgets.stateM1);
+        }
+        return;
+    }
+    out_printf("Unable to get Flash information from unit. Too many retries\n\r");
+    op_state = state0;
+    firmware_operation.redraw_request = 1;
+}
+
+void operation_loop::idle() {
+    if (firmware_operation.flash_info_done.test()) {
+        convert_received_banks_to_host_order();
+        show_menu(MENU_WITH_BANKS);  // draws nothing in a command-line run
+        firmware_operation.flash_info_done.clear();
+    }
+    if (firmware_operation.redraw_request != 0) {
+        if (firmware_operation.redraw_request == 1) {
+            sleep_ms(readable_pause_ms);
+        }
+        show_menu(MENU_REFRESH);
+        firmware_operation.redraw_request = 0;
+    }
+    if (firmware_operation.batch_mode != 0 && start_batch_operation(options_, op_state) < 0) {
+        keep_going_ = false;
+    }
+}
+
+void operation_loop::boot_started() {
+    out_printf("  Waiting for bootload to complete\n");
+    firmware_operation.boot_status = boot_status_none;
+    op_state = state11;
+}
+
+void operation_loop::boot_waiting() {
+    const std::uint8_t report = firmware_operation.boot_status.load(std::memory_order_acquire);
+    if (report != boot_status_none) {
+        const std::uint8_t reached = firmware_operation.current_bank;
+        const std::uint8_t asked = firmware_operation.boot_bank;
+        if (reached == asked) {
+            out_printf("\n  Bootload completed\n");
+            op_state = state0;
+            firmware_operation.redraw_request = 1;
+        }
+        // A failure report, or a third bank where neither is the boot loader's; a report of
+        // the boot loader on the way to the asked bank is passed over.
+        if (report == boot_status_fail || (reached != asked && reached != 0 && asked != 0)) {
+            out_printf("\n  Bootload failed. Recovered to bank\n");
+            op_state = state0;
+            firmware_operation.redraw_request = 1;
+        }
+        firmware_operation.boot_status = boot_status_none;
+        return;
+    }
+    if (await_reply(op_state, budgets.state11, boot_timeout_ms) == -1) {
+        out_printf("\n  Bootload failed\n\r");
+        op_state = state0;
+        firmware_operation.redraw_request = 1;
+        firmware_operation.boot_status = boot_status_none;
+    } else if (pass_counter == 0) {
+        send_boot_info_request();
+        pass_counter = boot_request_passes;
+    }
+    if (pass_counter % progress_mark_passes == 0 && firmware_operation.verbose_level > 1) {
+        out_printf(".");
+    }
+    --pass_counter;
+}
+
+void operation_loop::finish() {
+    // The closing message goes out while the receiver still holds the port open; only then is
+    // the receiver told to stop (it closes the port on its way out).
+    if (loader_mode.load(std::memory_order_acquire) == 1) {
+        send_loader_exit();
+    }
+    stop_receiver.store(1, std::memory_order_release);
+    sleep_ms(exit_pause_ms);
+}
+
+int run_operations(option_table& options, const std::string& user_name, std::uint32_t verbose,
+                   bool safemode, bool bank0) {
+    operation_loop loop(options);
+    loop.start(user_name, verbose, safemode, bank0);
+    while (loop.pass()) {
+    }
+    loop.finish();
+    return 0;
+}

@@ -1,0 +1,73 @@
+#include "protocol/retry.h"
+
+#include "link/link_mode.h"
+#include "link/receiver.h"
+#include "platform/clock.h"
+#include "platform/output.h"
+#include "protocol/loader_state.h"
+#include "protocol/senders.h"
+
+retry_budgets budgets;
+
+namespace {
+
+constexpr std::uint32_t keep_alive_interval_ms = 10000;
+constexpr std::uint32_t silence_warning_ms = 20000;
+constexpr int state0_value = 0;
+
+// The silence already warned about: the time the unit was last heard from when the warning
+// was given. A new warning needs something heard since.
+bool warned = false;
+std::uint32_t warned_for = 0;
+
+}  // namespace
+
+void reset_retry_budgets() {
+    budgets = retry_budgets{};
+    warned = false;
+}
+
+int await_reply(int& op_state, int& budget, std::uint32_t timeout_ms) {
+    const std::uint32_t now = tick_count_ms();
+    const auto waited = static_cast<std::int32_t>(now - firmware_operation.last_request_tick);
+    int result = 0;
+    if (waited > static_cast<std::int32_t>(timeout_ms)) {
+        if (firmware_operation.verbose_level > 5) {
+            out_printf("Retry Local: %d Global: %d\n", budget, firmware_operation.retry_count);
+        }
+        if (budget == 0) {
+            op_state = state0_value;
+        } else {
+            ++firmware_operation.retry_count;
+            --budget;
+            result = -1;
+        }
+    }
+    if (op_state != state0_value) {
+        return result;
+    }
+    firmware_operation.redraw_request = 1;
+    out_printf("Timeout. Operation aborted\n");
+    return -1;
+}
+
+void keep_alive_step() {
+    if (loader_mode.load(std::memory_order_acquire) != 1) {
+        return;
+    }
+    const std::uint32_t now = tick_count_ms();
+    if (now - firmware_operation.last_send_tick <= keep_alive_interval_ms) {
+        return;
+    }
+    firmware_operation.last_send_tick = now;
+    send_keep_alive();
+    const std::uint32_t heard = last_receive_tick.load(std::memory_order_acquire);
+    if (warned && heard != warned_for) {
+        warned = false;  // the unit has spoken since the last warning
+    }
+    if (!warned && now - heard > silence_warning_ms) {
+        out_printf("Keep alive timeout. Start operation again\n");
+        warned = true;
+        warned_for = heard;
+    }
+}

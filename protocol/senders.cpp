@@ -1,0 +1,133 @@
+#include "protocol/senders.h"
+
+#include <atomic>
+
+#include "link/byte_order.h"
+#include "link/link_mode.h"
+#include "link/serial_port.h"
+#include "platform/clock.h"
+#include "platform/output.h"
+#include "protocol/loader_state.h"
+#include "protocol/retry.h"
+
+namespace {
+std::atomic<card_sender> card{nullptr};
+std::atomic<request_capture> capture{nullptr};
+std::atomic<purge_capture> purge_taken{nullptr};
+std::atomic<raw_byte_capture> raw_taken{nullptr};
+}  // namespace
+
+void set_card_sender(card_sender sender) { card.store(sender, std::memory_order_release); }
+
+void set_request_capture(request_capture c, purge_capture p, raw_byte_capture r) {
+    capture.store(c, std::memory_order_release);
+    purge_taken.store(p, std::memory_order_release);
+    raw_taken.store(r, std::memory_order_release);
+}
+
+void send_raw_byte(std::uint8_t byte) {
+    if (capture.load(std::memory_order_acquire) != nullptr) {
+        if (const raw_byte_capture r = raw_taken.load(std::memory_order_acquire)) {
+            r(byte);
+        }
+        return;
+    }
+    serial_write_byte(byte);
+}
+
+void purge_link() {
+    if (loader_mode.load(std::memory_order_acquire) != 1) {
+        return;
+    }
+    if (capture.load(std::memory_order_acquire) != nullptr) {
+        if (const purge_capture p = purge_taken.load(std::memory_order_acquire)) {
+            p();
+        }
+        return;
+    }
+    serial_purge();
+}
+
+void send_request(const std::uint8_t* message, std::size_t n) {
+    const int verbose = firmware_operation.verbose_level.load(std::memory_order_relaxed);
+    const request_capture taken = capture.load(std::memory_order_acquire);
+    if (loader_mode.load(std::memory_order_acquire) == 1) {
+        const std::uint32_t now = tick_count_ms();
+        firmware_operation.last_request_tick = now;
+        firmware_operation.last_send_tick = now;
+        if (taken != nullptr) {
+            taken(message, n);
+        } else {
+            Send_Message(message, n, verbose);
+        }
+        return;
+    }
+    if (serial_link.load(std::memory_order_acquire) == 1) {
+        // Remote access: the line is a terminal now, and a framed message would reach the unit
+        // as typed text. The request is dropped; a waiting state retries once the mode is back.
+        return;
+    }
+    if (taken != nullptr) {
+        firmware_operation.last_request_tick = tick_count_ms();
+        taken(message, n);
+    } else if (const card_sender c = card.load(std::memory_order_acquire)) {
+        c(message, n, verbose);
+    }
+}
+
+void send_download_request() {
+    firmware_operation.dl_ready.clear();
+    send_request(requests.dl_req);
+}
+
+void send_log_request(std::uint8_t block) {
+    requests.log_req[log_req_at::block] = block;
+    send_request(requests.log_req);
+}
+
+void send_file_request(std::uint16_t block_size, std::uint8_t bank, std::uint16_t block,
+                       std::uint8_t file_type) {
+    auto& m = requests.file_req;
+    m[file_req_at::index] = bank;
+    m[file_req_at::file_type] = file_type;
+    put_be16(m.data() + file_req_at::block_size, block_size);
+    put_be16(m.data() + file_req_at::block_number, block);
+    send_request(m);
+}
+
+void send_loader_exit() { send_request(requests.loader_exit); }
+
+void Send_reboot_req(std::uint8_t bank) {
+    if (firmware_operation.verbose_level > 1) {
+        out_printf("Send_reboot_req %d\n", int{bank});
+    }
+    auto& p1 = requests.reboot_req[param_p1];
+    p1 = static_cast<std::uint8_t>((p1 & ~reboot_bank_mask) | (bank & reboot_bank_mask));
+    send_request(requests.reboot_req);
+}
+
+void send_boot_info_request() { send_request(requests.bootinfo_req); }
+
+void send_flash_info_request() { send_request(requests.flash_info_req); }
+
+void send_safemode_request() { send_request(requests.safemode_req); }
+
+void send_keep_alive() { send_request(requests.keep_alive); }
+
+void send_eeprom_info_request(std::uint8_t file_type, std::uint8_t channel) {
+    auto& m = requests.eeprom_info_req;
+    m[eeprom_info_req_at::file_type] = file_type;
+    m[eeprom_info_req_at::channel] = channel;
+    send_request(m);
+}
+
+void send_firmware_info() {
+    firmware_operation.fwinfo_acked.clear();
+    firmware_operation.chunk_failed.clear();
+    if (firmware_operation.verbose_level > 1) {
+        out_printf("Sending firmware_info\n");
+    }
+    pack_firmware_info(requests.firmware_info, firmware_operation);
+    send_request(requests.firmware_info);
+    budgets.state6 = state6_start_budget;
+}

@@ -1,0 +1,450 @@
+#include "protocol/operations.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/batch_operations.h"
+#include "console/keys.h"
+#include "link/byte_order.h"
+#include "link/link_mode.h"
+#include "link/receiver.h"
+#include "protocol/dispatcher.h"
+#include "protocol/loader_state.h"
+#include "protocol/retry.h"
+#include "support/capture.h"
+#include "support/fake_link.h"
+
+namespace {
+
+// An answer from the unit, handed to the dispatcher as the receiver would.
+void unit_says(std::uint8_t sub, std::vector<std::uint8_t> params) {
+    std::vector<std::uint8_t> m = {pc_address, unit_address, 0, 0, cmd_loader, sub};
+    m.insert(m.end(), params.begin(), params.end());
+    const auto length = static_cast<std::uint16_t>(m.size() - 5);
+    put_be16(m.data() + 2, length);
+    ExecuteCommand(m.data(), length, unit_address, cmd_loader, sub);
+}
+
+void unit_reports_boot(std::uint8_t bank) { unit_says(sub_byte(sub_code::BOOTINFO_ACK), {bank}); }
+
+// FLASH_INFO for every bank: valid images whose flash address is known.
+void unit_reports_flash() {
+    for (std::uint8_t bank = 0; bank < 4; ++bank) {
+        std::vector<std::uint8_t> params(2 + 192, 0);
+        put_be32(params.data() + 2 + 4, 0x86000000u + bank * 0x800000u);
+        put_be32(params.data() + 2 + 96 + 4, 0x86200000u + bank * 0x800000u);
+        unit_says(static_cast<std::uint8_t>(sub_byte(sub_code::FLASH_INFO) + bank), params);
+    }
+}
+
+class OperationsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_firmware_operation();
+        reset_request_templates();
+        set_bank_start_values();
+        reset_bank_wire_order_marks();
+        reset_retry_budgets();
+        reset_link_mode();
+        set_key_script("");  // no keys at all
+        operation_cursor = 0;
+        build_option_table(options);
+    }
+    void TearDown() override {
+        clear_key_script();
+        reset_link_mode();
+    }
+    void on_card_link() {
+        serial_link = 0;
+        loader_mode = 0;
+    }
+    void on_serial_link() {
+        serial_link = 1;
+        loader_mode = 1;
+    }
+    void give(option_index index, std::int32_t position) {
+        options[index].given = true;
+        options[index].position = position;
+    }
+    // Passes with the clock moving `step` ms before each, until `until` (absolute) or the loop
+    // ends; returns false when it ended.
+    bool run_until(operation_loop& loop, std::uint32_t until, std::uint32_t step = 1) {
+        while (static_cast<std::int32_t>(until - FakeClockAndLink::now_ms()) > 0) {
+            FakeClockAndLink::now_ms() += step;
+            if (!loop.pass()) {
+                return false;
+            }
+        }
+        return true;
+    }
+    void connect(operation_loop& loop, std::uint8_t bank = 1) {
+        loop.start("tester", 0, false, false);
+        unit_reports_boot(bank);
+        loop.pass();
+        unit_reports_flash();
+        loop.pass();
+        ASSERT_EQ(loop.op_state, state0);
+    }
+
+    FakeClockAndLink fake;
+    OutputCapture out;
+    option_table options;
+};
+
+}  // namespace
+
+TEST_F(OperationsTest, ConnectsOnTheBootReportThenReadsTheFlashInformation) {
+    on_card_link();
+    operation_loop loop(options);
+    const std::uint32_t begin = FakeClockAndLink::now_ms();
+    loop.start(std::string(30, 'u'), 0, false, false);
+    EXPECT_EQ(FakeClockAndLink::now_ms() - begin, 2000u);  // the loader's settling time
+    EXPECT_EQ(firmware_operation.user.view(), std::string(25, 'u'));
+    EXPECT_EQ(firmware_operation.link_state, link_connecting);
+    EXPECT_EQ(firmware_operation.first_bank, 1);
+    ASSERT_EQ(FakeClockAndLink::sent().size(), 1u);
+    EXPECT_EQ(FakeClockAndLink::sent()[0].sub, sub_byte(sub_code::BOOTINFO_REQ));
+    EXPECT_EQ(get_be16(requests.file_req.data() + 8), 512);
+
+    loop.pass();
+    EXPECT_EQ(loop.op_state, stateM2);
+    unit_reports_boot(2);
+    loop.pass();
+    EXPECT_EQ(firmware_operation.link_state, link_connected);
+    EXPECT_EQ(firmware_operation.active_bank, 2);
+    EXPECT_EQ(loop.op_state, stateM1);
+    EXPECT_EQ(FakeClockAndLink::sent().back().sub, sub_byte(sub_code::FLASH_INFO_REQ));
+    EXPECT_EQ(firmware_operation.boot_status.load(), boot_status_none);
+
+    unit_reports_flash();
+    loop.pass();
+    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_FALSE(firmware_operation.flash_info_done.test());
+    EXPECT_EQ(banks[3].fpga.flash_address, 0x87800000u);  // converted to host order once
+    EXPECT_EQ(banks[3].software.flash_address, 0x87A00000u);
+
+    // Idle: 50 ms asleep per pass, nothing sent.
+    const std::uint32_t idle_from = FakeClockAndLink::now_ms();
+    const std::size_t sent_before = FakeClockAndLink::sent().size();
+    loop.pass();
+    EXPECT_EQ(FakeClockAndLink::now_ms() - idle_from, 50u);
+    EXPECT_EQ(FakeClockAndLink::sent().size(), sent_before);
+}
+
+TEST_F(OperationsTest, ASilentUnitOnTheCardLinkIsAskedThreeTimesThenGivenUp) {
+    on_card_link();
+    give(opt_info, 1);  // a command-line run ends when connecting fails
+    operation_loop loop(options);
+    loop.start("", 1, false, false);
+    const std::uint32_t first = FakeClockAndLink::now_ms();
+    out.take();
+    EXPECT_FALSE(run_until(loop, first + 40000));
+    const auto asked = FakeClockAndLink::sent_of(sub_code::BOOTINFO_REQ);
+    ASSERT_EQ(asked.size(), 3u);
+    EXPECT_EQ(asked[0].time, first);
+    EXPECT_EQ(asked[1].time, first + 10001);
+    EXPECT_EQ(asked[2].time, first + 20002);
+    EXPECT_EQ(FakeClockAndLink::now_ms(), first + 30003);  // the give-up ends the run
+    EXPECT_EQ(out.text(),
+              "stateM2_retry : 2\n\rstateM2_retry : 1\n\r"
+              "Unable to get Boot information from unit. Too many retries\n\r");
+    EXPECT_EQ(firmware_operation.link_state, link_not_connected);
+    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(firmware_operation.retry_count, 3);
+    EXPECT_EQ(firmware_operation.redraw_request, 1);
+}
+
+TEST_F(OperationsTest, AnInteractiveRunStaysAfterAFailedConnection) {
+    on_card_link();
+    operation_loop loop(options);
+    loop.start("", 0, false, false);
+    EXPECT_TRUE(run_until(loop, FakeClockAndLink::now_ms() + 40000));
+    EXPECT_EQ(firmware_operation.link_state, link_not_connected);
+    EXPECT_EQ(loop.op_state, state0);
+}
+
+TEST_F(OperationsTest, AStateM1BudgetUsedUpEarlierGivesUpAtTheFirstTimeOut) {
+    on_card_link();
+    budgets.stateM1 = 0;
+    operation_loop loop(options);
+    loop.start("", 0, false, false);
+    unit_reports_boot(1);
+    loop.pass();
+    ASSERT_EQ(loop.op_state, stateM1);
+    out.take();
+    const std::uint32_t asked = FakeClockAndLink::now_ms();
+    run_until(loop, asked + 15000);
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FLASH_INFO_REQ).size(), 1u);
+    EXPECT_EQ(out.text().rfind("Timeout. Operation aborted\n"
+                               "Unable to get Flash information from unit. Too many retries\n\r",
+                               0),
+              0u)
+        << out.text();
+    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(firmware_operation.link_state, link_connected);
+}
+
+TEST_F(OperationsTest, OnTheSerialLinkTheKeepAliveHoldsOffEveryTimeOut) {
+    on_serial_link();
+    operation_loop loop(options);
+    loop.start("", 1, false, false);
+    EXPECT_EQ(FakeClockAndLink::purges(), 1);
+    const std::uint32_t first = FakeClockAndLink::now_ms();
+    out.take();
+    run_until(loop, first + 65000);
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::BOOTINFO_REQ).size(), 1u);
+    const auto alive = FakeClockAndLink::sent_of(sub_code::KEEP_ALIVE);
+    ASSERT_EQ(alive.size(), 6u);
+    for (std::size_t k = 0; k < alive.size(); ++k) {
+        EXPECT_EQ(alive[k].time, first + 10001 * (k + 1)) << k;
+    }
+    EXPECT_EQ(loop.op_state, stateM2);
+    // Nothing heard for more than 20 s: one warning for the whole silence.
+    EXPECT_EQ(out.text(), "Keep alive timeout. Start operation again\n");
+    EXPECT_EQ(firmware_operation.retry_count, 0);
+}
+
+TEST_F(OperationsTest, TheSilenceWarningComesBackOnlyAfterTheUnitHasSpoken) {
+    on_serial_link();
+    operation_loop loop(options);
+    loop.start("", 0, false, false);
+    out.take();
+    run_until(loop, FakeClockAndLink::now_ms() + 31000);
+    EXPECT_EQ(out.take(), "Keep alive timeout. Start operation again\n");
+    last_receive_tick = FakeClockAndLink::now_ms();  // a byte arrives
+    run_until(loop, FakeClockAndLink::now_ms() + 15000);
+    EXPECT_EQ(out.take(), "");
+    run_until(loop, FakeClockAndLink::now_ms() + 15000);
+    EXPECT_EQ(out.take(), "Keep alive timeout. Start operation again\n");
+}
+
+TEST_F(OperationsTest, KeepAliveAfterTenAndAHalfSecondsOfSilence) {
+    on_serial_link();
+    operation_loop loop(options);
+    connect(loop);
+    last_receive_tick = FakeClockAndLink::now_ms();
+    FakeClockAndLink::sent().clear();
+    const std::uint32_t last_send = firmware_operation.last_send_tick;
+    run_until(loop, last_send + 10500, 50);
+    const auto alive = FakeClockAndLink::sent_of(sub_code::KEEP_ALIVE);
+    ASSERT_EQ(alive.size(), 1u);
+    EXPECT_EQ(FakeClockAndLink::sent().size(), 1u);
+    EXPECT_GT(alive[0].time - last_send, 10000u);
+    EXPECT_EQ(firmware_operation.last_send_tick, alive[0].time);
+    EXPECT_EQ(firmware_operation.last_request_tick, alive[0].time);
+    EXPECT_EQ(out.text().find("Keep alive timeout"), std::string::npos);
+}
+
+TEST_F(OperationsTest, NoKeepAliveOnTheCardLinkOrInRemoteAccess) {
+    on_card_link();
+    operation_loop loop(options);
+    connect(loop);
+    run_until(loop, FakeClockAndLink::now_ms() + 30000, 50);
+    EXPECT_TRUE(FakeClockAndLink::sent_of(sub_code::KEEP_ALIVE).empty());
+
+    serial_link = 1;  // remote access: the line is a terminal, framed requests stay home
+    loader_mode = 0;
+    remote_access = 1;
+    FakeClockAndLink::sent().clear();
+    send_boot_info_request();
+    run_until(loop, FakeClockAndLink::now_ms() + 30000, 50);
+    EXPECT_TRUE(FakeClockAndLink::sent().empty());
+}
+
+TEST_F(OperationsTest, SafeModeAsksForSafeModeFirstAndBootInformationOnRetries) {
+    on_card_link();
+    operation_loop loop(options);
+    loop.start("", 3, true, true);
+    EXPECT_EQ(firmware_operation.first_bank, 0);
+    ASSERT_EQ(FakeClockAndLink::sent().size(), 1u);
+    EXPECT_EQ(FakeClockAndLink::sent()[0].sub, sub_byte(sub_code::SAFEMODE_REQ));
+    EXPECT_NE(out.text().find("firmware_operation.safemode 1\n"), std::string::npos);
+    EXPECT_NE(out.text().find("Verbose level 3 enabled\n"), std::string::npos);
+    run_until(loop, FakeClockAndLink::now_ms() + 10500);
+    EXPECT_EQ(FakeClockAndLink::sent().back().sub, sub_byte(sub_code::BOOTINFO_REQ));
+}
+
+TEST_F(OperationsTest, OptionsBankToGetPromMakeACommandLineRunTheOthersNever) {
+    on_card_link();
+    for (int index = 0; index < static_cast<int>(option_count); ++index) {
+        SetUp();
+        on_card_link();
+        give(static_cast<option_index>(index), 1);
+        operation_loop loop(options);
+        out.take();
+        loop.start("", 0, false, false);
+        const bool batch = index <= opt_get_prom;
+        EXPECT_EQ(firmware_operation.batch_mode, batch ? 1 : 0) << options[index].name;
+        // A command-line run shows the banner, an interactive one the menu.
+        const std::string text = out.take();
+        EXPECT_EQ(text == "  Kestrel QX_RL4471902-3\n", batch) << options[index].name << text;
+        EXPECT_EQ(!firmware_operation.output_folder.view().empty(), batch);
+    }
+}
+
+TEST_F(OperationsTest, ACommandLineRunWithNothingToDoConnectsAndEnds) {
+    on_serial_link();
+    give(opt_comment, 2);
+    operation_loop loop(options);
+    connect(loop);
+    EXPECT_TRUE(loop.pass());   // the comment starts nothing
+    EXPECT_FALSE(loop.pass());  // and nothing is left
+    EXPECT_EQ(operation_cursor, 2);
+    FakeClockAndLink::sent().clear();
+    loop.finish();
+    ASSERT_EQ(FakeClockAndLink::sent().size(), 1u);
+    EXPECT_EQ(FakeClockAndLink::sent()[0].sub, sub_byte(sub_code::LOADER_EXIT));
+    EXPECT_EQ(stop_receiver.load(), 1);
+}
+
+TEST_F(OperationsTest, TheExitSequenceSendsNothingOnTheCardLink) {
+    on_card_link();
+    operation_loop loop(options);
+    connect(loop);
+    FakeClockAndLink::sent().clear();
+    const std::uint32_t before = FakeClockAndLink::now_ms();
+    loop.finish();
+    EXPECT_TRUE(FakeClockAndLink::sent().empty());
+    EXPECT_EQ(FakeClockAndLink::now_ms() - before, 1000u);
+}
+
+TEST_F(OperationsTest, QuitKeyEndsTheLoop) {
+    on_card_link();
+    operation_loop loop(options);
+    loop.start("", 0, false, false);
+    set_key_script("xq");
+    EXPECT_TRUE(loop.pass());
+    EXPECT_FALSE(loop.pass());
+}
+
+TEST_F(OperationsTest, RedrawRequestsWaitThreeSecondsOnlyAfterAnEndedOperation) {
+    on_card_link();
+    operation_loop loop(options);
+    connect(loop);
+    firmware_operation.redraw_request = 1;
+    std::uint32_t before = FakeClockAndLink::now_ms();
+    loop.pass();
+    EXPECT_EQ(FakeClockAndLink::now_ms() - before, 3050u);
+    EXPECT_EQ(firmware_operation.redraw_request, 0);
+    firmware_operation.redraw_request = 2;
+    before = FakeClockAndLink::now_ms();
+    out.take();
+    loop.pass();
+    EXPECT_EQ(FakeClockAndLink::now_ms() - before, 50u);
+    EXPECT_NE(out.text().find("  Q: Quit\n\r"), std::string::npos);
+}
+
+TEST(BatchOrder, OptionsComeInCommandLineOrderUpToPosition24) {
+    option_table options;
+    build_option_table(options);
+    operation_cursor = 0;
+    options[opt_reboot].position = 7;
+    options[opt_info].position = 1;
+    options[opt_load_sw].position = 3;  // a value's position
+    options[opt_get_log].position = 25;
+    EXPECT_EQ(next_operation_option(options), opt_info);
+    EXPECT_EQ(next_operation_option(options), opt_load_sw);
+    EXPECT_EQ(next_operation_option(options), opt_reboot);
+    EXPECT_EQ(next_operation_option(options), -1);
+    EXPECT_EQ(next_operation_option(options), -1);
+    // An option at position 24 is the last one ever handed out.
+    operation_cursor = 0;
+    options[opt_get_fw].position = 24;
+    for (int k = 0; k < 3; ++k) {
+        next_operation_option(options);
+    }
+    EXPECT_EQ(next_operation_option(options), opt_get_fw);
+    EXPECT_EQ(next_operation_option(options), -1);
+}
+
+namespace {
+
+class BootWaitTest : public OperationsTest {
+protected:
+    // Connected on bank `from`, a boot to `to` requested as the boot dialog does.
+    void boot(operation_loop& loop, std::uint8_t from, std::uint8_t to) {
+        on_card_link();
+        connect(loop, from);
+        firmware_operation.boot_bank = to;
+        Send_reboot_req(to);
+        loop.op_state = state10;
+        loop.pass();
+        ASSERT_EQ(loop.op_state, state11);
+        out.take();
+        FakeClockAndLink::sent().clear();
+    }
+};
+
+}  // namespace
+
+TEST_F(BootWaitTest, TheBootLoaderOnTheWayIsPassedOverAndTheAskedBankCompletes) {
+    operation_loop loop(options);
+    boot(loop, 1, 2);
+    loop.pass();  // the first pass of the wait asks for the boot report
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::BOOTINFO_REQ).size(), 1u);
+    unit_reports_boot(0);
+    loop.pass();
+    EXPECT_EQ(loop.op_state, state11);
+    EXPECT_EQ(out.text(), "");
+    unit_reports_boot(2);
+    loop.pass();
+    EXPECT_EQ(out.take(), "\n  Bootload completed\n");
+    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(firmware_operation.redraw_request, 1);
+    EXPECT_EQ(firmware_operation.boot_status.load(), boot_status_none);
+}
+
+TEST_F(BootWaitTest, FailureReportsAndAThirdBankFail) {
+    {
+        operation_loop loop(options);
+        boot(loop, 1, 2);
+        unit_says(sub_byte(sub_code::BOOTINFO_FAIL), {1});
+        loop.pass();
+        EXPECT_EQ(out.take(), "\n  Bootload failed. Recovered to bank\n");
+        EXPECT_EQ(loop.op_state, state0);
+    }
+    {
+        SetUp();
+        operation_loop loop(options);
+        boot(loop, 2, 3);
+        unit_reports_boot(1);
+        loop.pass();
+        EXPECT_EQ(out.take(), "\n  Bootload failed. Recovered to bank\n");
+    }
+    {
+        SetUp();
+        operation_loop loop(options);
+        boot(loop, 1, 2);
+        unit_says(sub_byte(sub_code::BOOTINFO_FAIL), {2});  // fails, yet names the asked bank
+        loop.pass();
+        EXPECT_EQ(out.take(), "\n  Bootload completed\n\n  Bootload failed. Recovered to bank\n");
+    }
+}
+
+TEST_F(BootWaitTest, BankZeroCompletesOnItsOwnReport) {
+    operation_loop loop(options);
+    boot(loop, 2, 0);
+    unit_reports_boot(0);
+    loop.pass();
+    EXPECT_EQ(out.take(), "\n  Bootload completed\n");
+}
+
+TEST_F(BootWaitTest, NoReportForMoreThan250SecondsFails) {
+    operation_loop loop(options);
+    boot(loop, 1, 2);
+    const std::uint32_t asked = FakeClockAndLink::now_ms();
+    // Each BOOTINFO_REQ restarts the wait; with the requests every 100000 passes and one
+    // millisecond a pass, the wait ends only once they stop coming: here the unit's reports are
+    // lost and the clock runs fast.
+    bool ended = false;
+    for (int k = 0; k < 400 && !ended; ++k) {
+        FakeClockAndLink::now_ms() += 1000;
+        loop.pass();
+        ended = loop.op_state == state0;
+    }
+    ASSERT_TRUE(ended);
+    EXPECT_GT(FakeClockAndLink::now_ms() - asked, 250000u);
+    EXPECT_EQ(out.text(), "Timeout. Operation aborted\n\n  Bootload failed\n\r");
+}
