@@ -2,6 +2,7 @@
 
 #include "app/batch_operations.h"
 #include "console/banner.h"
+#include "console/dialogs.h"
 #include "console/menu.h"
 #include "console/screen.h"
 #include "console/timestamp.h"
@@ -90,6 +91,12 @@ bool operation_loop::pass() {
     case state0:
         idle();
         break;
+    case state1:
+        load_screen(dialog_flash);
+        break;
+    case state20:
+        load_screen(dialog_eeprom);
+        break;
     case state10:
         boot_started();
         break;
@@ -171,9 +178,24 @@ void operation_loop::idle() {
     }
 }
 
+void operation_loop::load_screen(int kind) {
+    if (firmware_operation.batch_mode == 0) {
+        print_header("Load Menu");
+    }
+    out_printf("  Please follow the instructions below\n\n");
+    const int result = load_dialog(kind);
+    if (result == load_go) {
+        op_state = state2;
+    } else {
+        op_state = state0;
+        firmware_operation.redraw_request = static_cast<std::uint8_t>(result);
+    }
+}
+
 void operation_loop::boot_started() {
+    // The boot request cleared boot_status before it went out; clearing it here could lose a
+    // report that has come in since.
     out_printf("  Waiting for bootload to complete\n");
-    firmware_operation.boot_status = boot_status_none;
     op_state = state11;
 }
 

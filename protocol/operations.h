@@ -47,6 +47,7 @@ private:
     void connecting();         // stateM2
     void reading_flash_info(); // stateM1
     void idle();               // state0
+    void load_screen(int kind);  // state1, state20
     void boot_started();       // state10
     void boot_waiting();       // state11
 

@@ -1,11 +1,16 @@
 // Win32 serial port. The handle is opened for overlapped I/O, although every call here waits
 // for its own completion: on a handle opened for synchronous I/O Windows lets only one call run
 // at a time, so the receiver's wait for input would hold up every write of the main thread.
+// The wait for input is a read of one byte that returns as soon as a byte arrives or when the
+// read time-out has passed; that byte is held and handed out first by the next read.
 #include "platform/serial_device.h"
 
 #include <windows.h>
 
 namespace {
+
+constexpr DWORD input_wait_ms = 25;  // how long a wait for input lasts at most
+constexpr DWORD stuck_read_ms = 1000;
 
 // One overlapped operation with its own event, used by one thread at a time.
 struct overlapped_slot {
@@ -44,7 +49,7 @@ public:
             return false;
         }
         if (read_.ov.hEvent == nullptr || write_.ov.hEvent == nullptr ||
-            wait_.ov.hEvent == nullptr || !SetCommMask(handle_, EV_RXCHAR)) {
+            wait_.ov.hEvent == nullptr) {
             error = last_os_error();
             CloseHandle(handle_);
             handle_ = INVALID_HANDLE_VALUE;
@@ -86,10 +91,15 @@ public:
     }
 
     bool set_timeouts(const comm_timeouts& timeouts, os_error& error) override {
+        // Reads only ever take bytes that have arrived, except the wait for input: a read of
+        // one byte that returns at once when a byte is there, or after the idle wait.
+        static_cast<void>(timeouts.read_interval);
+        static_cast<void>(timeouts.read_total_multiplier);
+        static_cast<void>(timeouts.read_total_constant);
         COMMTIMEOUTS t{};
-        t.ReadIntervalTimeout = timeouts.read_interval;
-        t.ReadTotalTimeoutMultiplier = timeouts.read_total_multiplier;
-        t.ReadTotalTimeoutConstant = timeouts.read_total_constant;
+        t.ReadIntervalTimeout = MAXDWORD;
+        t.ReadTotalTimeoutMultiplier = MAXDWORD;
+        t.ReadTotalTimeoutConstant = input_wait_ms;
         t.WriteTotalTimeoutMultiplier = timeouts.write_total_multiplier;
         t.WriteTotalTimeoutConstant = timeouts.write_total_constant;
         if (!SetCommTimeouts(handle_, &t)) {
@@ -106,55 +116,51 @@ public:
             error = last_os_error();
             return false;
         }
-        queued = status.cbInQue;
+        queued = status.cbInQue + (holding_ ? 1U : 0U);
         return true;
     }
 
     bool wait_input(std::uint32_t milliseconds, os_error& error) override {
-        // A wait that has not finished stays pending and is taken up by the next call, so that
-        // no character event is lost between two calls. The reader asks the driver for queued
-        // bytes before and after every wait, so the wait only decides how soon it looks again.
-        if (!wait_pending_) {
-            if (WaitCommEvent(handle_, &event_mask_, wait_.reset())) {
-                return true;
-            }
+        static_cast<void>(milliseconds);  // the read time-out set with the port is the wait
+        if (holding_) {
+            return true;
+        }
+        DWORD n = 0;
+        OVERLAPPED* ov = wait_.reset();
+        if (!ReadFile(handle_, &held_, 1, &n, ov)) {
             if (GetLastError() != ERROR_IO_PENDING) {
                 error = last_os_error();
                 return false;
             }
-            wait_pending_ = true;
-        }
-        const DWORD waited = WaitForSingleObject(wait_.ov.hEvent, milliseconds);
-        if (waited != WAIT_OBJECT_0 && waited != WAIT_TIMEOUT) {
-            error = last_os_error();
-            return false;
-        }
-        DWORD ignored = 0;
-        if (GetOverlappedResult(handle_, &wait_.ov, &ignored, FALSE)) {
-            wait_pending_ = false;
-            return true;
-        }
-        const DWORD failure = GetLastError();
-        if (failure == ERROR_IO_INCOMPLETE) {
-            // Still waiting. An event signalled without a finished wait (wine does this) is
-            // reset, or the next call would not wait at all.
-            if (waited == WAIT_OBJECT_0) {
-                ResetEvent(wait_.ov.hEvent);
+            // The driver ends the read after the time-out at the latest; should it not, the
+            // read is cancelled, so that no read is left running behind the next one.
+            if (WaitForSingleObject(ov->hEvent, input_wait_ms + stuck_read_ms) != WAIT_OBJECT_0) {
+                CancelIoEx(handle_, ov);
             }
-            return true;
+            if (!GetOverlappedResult(handle_, ov, &n, TRUE)) {
+                if (GetLastError() == ERROR_OPERATION_ABORTED) {
+                    return true;  // a purge ended the wait
+                }
+                error = last_os_error();
+                return false;
+            }
         }
-        wait_pending_ = false;
-        // A purge of the receive queue may end a pending wait early; that is no failure.
-        if (failure == ERROR_OPERATION_ABORTED) {
-            return true;
-        }
-        error = os_error{failure, os_error_text(failure)};
-        return false;
+        holding_ = n == 1;
+        return true;
     }
 
     bool read(std::uint8_t* data, std::uint32_t size, std::uint32_t& got,
               os_error& error) override {
         got = 0;
+        if (holding_ && size > 0) {
+            *data++ = held_;
+            --size;
+            holding_ = false;
+            got = 1;
+            if (size == 0) {
+                return true;
+            }
+        }
         DWORD n = 0;
         OVERLAPPED* ov = read_.reset();
         if (!ReadFile(handle_, data, size, &n, ov)) {
@@ -163,7 +169,7 @@ public:
                 return false;
             }
         }
-        got = n;
+        got += n;
         return true;
     }
 
@@ -183,6 +189,7 @@ public:
     }
 
     bool purge_input(os_error& error) override {
+        holding_ = false;
         if (!PurgeComm(handle_, PURGE_RXCLEAR)) {
             error = last_os_error();
             return false;
@@ -193,12 +200,6 @@ public:
     bool close(os_error& error) override {
         HANDLE h = handle_;
         handle_ = INVALID_HANDLE_VALUE;
-        if (wait_pending_) {
-            CancelIoEx(h, &wait_.ov);
-            DWORD ignored = 0;
-            GetOverlappedResult(h, &wait_.ov, &ignored, TRUE);
-            wait_pending_ = false;
-        }
         if (!CloseHandle(h)) {
             error = last_os_error();
             return false;
@@ -212,8 +213,8 @@ private:
     overlapped_slot read_;
     overlapped_slot write_;
     overlapped_slot wait_;
-    DWORD event_mask_ = 0;
-    bool wait_pending_ = false;
+    std::uint8_t held_ = 0;  // the byte the wait for input took in
+    bool holding_ = false;
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/clock.h"
@@ -21,8 +22,9 @@ public:
         now_ms() = 100000;
         sent().clear();
         purges() = 0;
+        raw_bytes().clear();
         set_clock(&tick, &sleep);
-        set_request_capture(&take, &purge);
+        set_request_capture(&take, &purge, &raw);
     }
     ~FakeClockAndLink() {
         set_clock(nullptr, nullptr);
@@ -38,6 +40,11 @@ public:
     static std::vector<sent_request>& sent() {
         static std::vector<sent_request> taken;
         return taken;
+    }
+    // Bytes written outside frames, in order.
+    static std::string& raw_bytes() {
+        static std::string bytes;
+        return bytes;
     }
     static int& purges() {
         static int count = 0;
@@ -61,4 +68,5 @@ private:
                           std::vector<std::uint8_t>(m, m + n)});
     }
     static void purge() { ++purges(); }
+    static void raw(std::uint8_t byte) { raw_bytes().push_back(static_cast<char>(byte)); }
 };

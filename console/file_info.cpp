@@ -1,0 +1,88 @@
+// The file facts are taken when the file is chosen, so the download time is the moment of the
+// choice, not the end of the transfer.
+#include "console/file_info.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "console/date_text.h"
+#include "console/file_picker.h"
+#include "console/input.h"
+#include "platform/file_system.h"
+#include "platform/local_time.h"
+#include "platform/output.h"
+#include "protocol/loader_state.h"
+#include "protocol/messages.h"
+
+namespace {
+
+std::string date_or_unknown(const std::optional<std::tm>& time) {
+    return time ? date_text(*time) : date_text_unknown();
+}
+
+// Whether the file can be opened for reading. A directory cannot, on Linux as on Windows.
+bool can_open(const std::string& name, const std::optional<file_status>& status) {
+    if (status && status->is_directory) {
+        return false;
+    }
+    std::FILE* file = std::fopen(name.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    std::fclose(file);
+    return true;
+}
+
+bool is_flash_type(int file_type) {
+    return file_type == file_type_fpga || file_type == file_type_software;
+}
+
+}  // namespace
+
+int read_file_info(const std::string& name) {
+    const std::optional<std::tm> now = local_time_now();
+    const std::optional<file_status> status = get_file_status(name);
+    if (!can_open(name, status)) {
+        return -1;
+    }
+    if (!status) {
+        out_printf("Could not read %s \n", name.c_str());
+        return -1;
+    }
+    // A larger size would be cut to its low 32 bits, and the unit given a wrong size.
+    if (status->size > max_load_size) {
+        out_printf("File %s is too large to load (%llu bytes, at most %llu)\n", name.c_str(),
+                   static_cast<unsigned long long>(status->size),
+                   static_cast<unsigned long long>(max_load_size));
+        return -1;
+    }
+    firmware_operation.download_time = date_or_unknown(now);
+    firmware_operation.file_time = date_or_unknown(local_time(status->modified));
+    firmware_operation.file_size.store(static_cast<std::uint32_t>(status->size));
+    return 0;
+}
+
+int confirm_file_info() {
+    const firmware_operation_record& op = firmware_operation;
+    const int type = op.file_type.load();
+    const bool flash = is_flash_type(type);
+
+    out_write("\n");
+    if (flash) {
+        out_printf("  Bank          : %i\n", static_cast<int>(op.bank.load()));
+        out_printf("  File Type     : %s\n", find_file_type(type)->label);
+    }
+    out_printf("  File Name     : %s\n", op.file_name.c_str());
+    // Unsigned, so that a file between 2 and 4 GiB does not show a negative size.
+    out_printf("  File Size     : %u\n", static_cast<unsigned>(op.file_size.load()));
+    out_printf("  File Time     : %s\n", op.file_time.c_str());
+    out_printf("  Download Time : %s\n", op.download_time.c_str());
+    if (flash) {
+        out_printf("  User          : %s\n", op.user.c_str());
+        out_printf("  Comment       : %s\n\n", op.comment.c_str());
+    }
+    out_write("  OK to load this file Y/N?\n");
+
+    const int key = wait_key() & 0xFF;
+    return key == 'y' || key == 'Y' ? 0 : -1;
+}

@@ -1,0 +1,333 @@
+#include "console/dialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "console/keys.h"
+#include "console/log_listing.h"
+#include "link/byte_order.h"
+#include "link/link_mode.h"
+#include "protocol/loader_state.h"
+#include "protocol/messages.h"
+#include "protocol/operations.h"
+#include "protocol/retry.h"
+#include "protocol/senders.h"
+#include "support/capture.h"
+#include "support/fake_link.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string comment30 = "A comment of thirty characters";
+const std::string long_srec = "a_software_image_with_a_long_name.srec";
+
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class DialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_firmware_operation();
+        reset_request_templates();
+        reset_retry_budgets();
+        reset_link_mode();  // the card link: requests go straight to the fake link
+        set_key_script("");
+    }
+    void TearDown() override {
+        clear_key_script();
+        reset_link_mode();
+    }
+    static std::vector<sent_request> sent(sub_code sub) { return FakeClockAndLink::sent_of(sub); }
+    // Byte `at` of the one request of that kind; 0xEEEE when there is not exactly one.
+    static int only(sub_code sub, std::size_t at) {
+        const auto of = sent(sub);
+        return of.size() == 1 ? of[0].bytes.at(at) : 0xEEEE;
+    }
+
+    FakeClockAndLink link;
+    OutputCapture out;
+    int op_state = state0;
+};
+
+// Dialogs that choose a file: a fresh folder with one file of each kind is the current one.
+class DialogFileTest : public DialogTest {
+protected:
+    void SetUp() override {
+        DialogTest::SetUp();
+        saved_ = fs::current_path();
+        folder_ = fs::temp_directory_path() /
+                  ("kestrel_dialogs_" + std::to_string(std::random_device{}()));
+        fs::create_directory(folder_);
+        fs::current_path(folder_);
+        for (const std::string& name : {std::string("alpha.bin"), long_srec, std::string("c.eeprom")}) {
+            std::ofstream(name) << "content";
+        }
+    }
+    void TearDown() override {
+        fs::current_path(saved_);
+        fs::remove_all(folder_);
+        DialogTest::TearDown();
+    }
+
+private:
+    fs::path saved_;
+    fs::path folder_;
+};
+
+TEST_F(DialogTest, LoadBankQuestionReportsEachWrongKeyAsItsCodeMinusZero) {
+    set_key_script("0x4q");
+    EXPECT_EQ(load_dialog(dialog_flash), load_cancelled);
+    EXPECT_EQ(out.text(),
+              "  Load to Bank number (1-3) ?\n"
+              "Invalid bank 0. Only Bank 1 to 3 in valid\n"
+              "Invalid bank 72. Only Bank 1 to 3 in valid\n"
+              "Invalid bank 4. Only Bank 1 to 3 in valid\n");
+}
+
+TEST_F(DialogTest, LoadToBankZeroNeedsYes) {
+    firmware_operation.first_bank = 0;
+    firmware_operation.bank = 3;
+    const std::string warning =
+        "  Load to Bank number (0-3) ?\n  Loading Bank 0!!!\n  Are you sure to load to bank 0? (Y/N)\n";
+    const std::string kind_question = "  Load FPGA image (press F) or SW (press S)?\n";
+    for (const char* keys : {"0n", "0q", "0\r2"}) {
+        set_key_script(keys);
+        EXPECT_EQ(load_dialog(dialog_flash), load_cancelled) << keys;
+        EXPECT_EQ(out.take(), warning) << keys;
+    }
+    set_key_script("0Yq");
+    EXPECT_EQ(load_dialog(dialog_flash), load_cancelled);
+    EXPECT_EQ(out.take(), warning + kind_question);
+    // A line feed goes back to the bank question as its next key.
+    set_key_script("0\n2q");
+    EXPECT_EQ(load_dialog(dialog_flash), load_cancelled);
+    EXPECT_EQ(out.take(), warning + "Invalid bank -38. Only Bank 0 to 3 in valid\n" + kind_question);
+    EXPECT_EQ(firmware_operation.bank, 3);  // nothing kept from a cancelled dialog
+}
+
+TEST_F(DialogFileTest, FlashLoadKeepsFullPathAndSendsFirst25Characters) {
+    firmware_operation.seq_no = 9;
+    firmware_operation.seq_count = 9;
+    set_key_script("2xS1\r" + comment30 + "\ny");
+    EXPECT_EQ(load_dialog(dialog_flash), load_go);
+    EXPECT_EQ(firmware_operation.file_type, file_type_software);
+    EXPECT_EQ(firmware_operation.bank, 2);
+    EXPECT_EQ(firmware_operation.file_path, long_srec);
+    EXPECT_EQ(firmware_operation.file_name.view(), long_srec.substr(0, 25));
+    EXPECT_EQ(firmware_operation.comment.view(), comment30.substr(0, 25));
+    EXPECT_EQ(firmware_operation.seq_no, 0u);
+    EXPECT_EQ(firmware_operation.seq_count, 0u);
+    const std::string text = out.text();
+    EXPECT_TRUE(has(text, "  The following files can be loaded\n\n")) << text;
+    EXPECT_TRUE(has(text, "\n  Type comment\nComment: " + comment30.substr(0, 25) + "\n")) << text;
+}
+
+TEST_F(DialogFileTest, FlashLoadDeclinedOrNoFileChosen) {
+    set_key_script("3f1\rmine\nn");
+    EXPECT_EQ(load_dialog(dialog_flash), load_declined);
+    EXPECT_EQ(firmware_operation.file_type, file_type_fpga);
+    EXPECT_EQ(firmware_operation.file_path, "alpha.bin");
+    EXPECT_EQ(firmware_operation.comment.view(), "mine");
+    set_key_script("1Fq");  // q at the file number
+    EXPECT_EQ(load_dialog(dialog_flash), load_failed);
+}
+
+TEST_F(DialogFileTest, EepromLoadAsksChannelOnlyForPaAndTc) {
+    firmware_operation.bank = 3;
+    set_key_script("1" "1\r" "y");
+    EXPECT_EQ(load_dialog(dialog_eeprom), load_go);
+    EXPECT_EQ(firmware_operation.file_type, file_type_controller);
+    EXPECT_EQ(firmware_operation.bank, 3);
+    EXPECT_TRUE(firmware_operation.comment.empty());
+    const std::string text = out.take();
+    EXPECT_TRUE(has(text, "  Load to\n  1) Controller\n  2) Charger\n  3) PA\n  4) TC\n  q) return\n"));
+    EXPECT_FALSE(has(text, "comment"));
+
+    set_key_script("93" "72" "1\r" "y");
+    EXPECT_EQ(load_dialog(dialog_eeprom), load_go);
+    EXPECT_EQ(firmware_operation.file_type, file_type_pa);
+    EXPECT_EQ(firmware_operation.bank, 1);
+    EXPECT_TRUE(has(out.take(), "  Load to channel(1-4)?\n  Not in range. Try agian\n"));
+
+    for (const char* keys : {"q", "4q"}) {
+        set_key_script(keys);
+        EXPECT_EQ(load_dialog(dialog_eeprom), load_cancelled) << keys;
+    }
+}
+
+TEST_F(DialogFileTest, CommandLineLoadAsksNothing) {
+    // No keys at all: a question would have been answered "cancel".
+    EXPECT_EQ(load_dialog(dialog_flash, "alpha.bin", comment30.c_str()), load_go);
+    EXPECT_EQ(firmware_operation.comment.view(), comment30.substr(0, 25));
+    EXPECT_EQ(load_dialog(dialog_flash, "alpha.bin", nullptr), load_go);
+    EXPECT_TRUE(firmware_operation.comment.empty());
+
+    EXPECT_EQ(load_dialog(dialog_flash, "missing.bin", ""), load_failed);
+    EXPECT_EQ(out.take(), "  File \"missing.bin\" does not exist\n");
+
+    const std::string longest(79, 'n');
+    std::ofstream(longest) << "x";
+    EXPECT_EQ(load_dialog(dialog_flash, longest.c_str(), ""), load_go);
+    EXPECT_EQ(firmware_operation.file_path, longest);
+    EXPECT_EQ(firmware_operation.file_name.size(), 25u);
+    // Cut to 79 characters, this one would name the file above.
+    const std::string too_long = longest + "n";
+    EXPECT_EQ(load_dialog(dialog_flash, too_long.c_str(), ""), load_failed);
+    EXPECT_EQ(firmware_operation.file_path, longest);
+    EXPECT_TRUE(has(out.take(), "File name too long"));
+}
+
+TEST_F(DialogTest, FlashGetOnBankZeroSendsFirstFileRequest) {
+    firmware_operation.expected_seq = 7;
+    firmware_operation.block_received.raise();
+    firmware_operation.output_folder = "old";
+    set_key_script("xS02");
+    EXPECT_EQ(get_dialog(dialog_flash, op_state), 0);
+    EXPECT_EQ(op_state, state13);
+    EXPECT_EQ(out.text(),
+              "\n  Get FPGA image (press F) or SW (press S)?\n  From Bank number (1-3) ?\n"
+              "Invalid bank 0. Only Bank 1 to 3 in valid\n");
+    ASSERT_EQ(FakeClockAndLink::sent().size(), 1u);
+    const auto& m = FakeClockAndLink::sent()[0].bytes;
+    EXPECT_EQ(FakeClockAndLink::sent()[0].sub, sub_byte(sub_code::FILE_REQ));
+    EXPECT_EQ(m[file_req_at::index], 2);
+    EXPECT_EQ(m[file_req_at::file_type], file_type_software);
+    EXPECT_EQ(get_be16(m.data() + file_req_at::block_size), 512);
+    EXPECT_EQ(get_be16(m.data() + file_req_at::block_number), 0);
+    EXPECT_EQ(firmware_operation.expected_seq, 0u);
+    EXPECT_FALSE(firmware_operation.block_received.test());
+    EXPECT_EQ(firmware_operation.output_folder.size(), 19u);  // a new time stamp
+}
+
+TEST_F(DialogTest, CancelledGetLeavesRunningUploadAlone) {
+    op_state = state13;
+    firmware_operation.file_type = file_type_fpga;
+    firmware_operation.bank = 3;
+    for (const char* keys : {"q", "Sq"}) {
+        set_key_script(keys);
+        EXPECT_EQ(get_dialog(dialog_flash, op_state), 2) << keys;
+    }
+    for (const char* keys : {"q", "3q"}) {
+        set_key_script(keys);
+        EXPECT_EQ(get_dialog(dialog_eeprom, op_state), 2) << keys;
+    }
+    EXPECT_EQ(op_state, state13);
+    EXPECT_EQ(firmware_operation.file_type, file_type_fpga);
+    EXPECT_EQ(firmware_operation.bank, 3);
+    EXPECT_TRUE(FakeClockAndLink::sent().empty());
+}
+
+TEST_F(DialogTest, EepromGetAwayFromBankZeroRebootsThere) {
+    firmware_operation.current_bank = 1;
+    firmware_operation.boot_bank = 2;
+    firmware_operation.boot_status = boot_status_ack;  // an old report, not the answer
+    set_key_script("1");
+    EXPECT_EQ(get_dialog(dialog_eeprom, op_state), 0);
+    EXPECT_EQ(op_state, state13);
+    EXPECT_EQ(firmware_operation.boot_bank, 0);
+    EXPECT_EQ(firmware_operation.boot_status, boot_status_none);
+    ASSERT_EQ(FakeClockAndLink::sent().size(), 2u);
+    EXPECT_EQ(FakeClockAndLink::sent()[0].sub, sub_byte(sub_code::EEPROM_INFO_REQ));
+    EXPECT_EQ(only(sub_code::EEPROM_INFO_REQ, eeprom_info_req_at::file_type), file_type_controller);
+    EXPECT_EQ(only(sub_code::REBOOT_REQ, param_p1), 0x80);
+    EXPECT_TRUE(has(out.text(), "\n  Get EEPROM image from\n  1) Controller\n"));
+}
+
+TEST_F(DialogTest, EepromGetAsksChannelWithItsOwnWording) {
+    set_key_script("403");
+    EXPECT_EQ(get_dialog(dialog_eeprom, op_state), 0);
+    EXPECT_TRUE(has(out.text(), "  Load from channel(1-4)?\n  Not in range. Try agian\n"));
+    EXPECT_EQ(only(sub_code::EEPROM_INFO_REQ, eeprom_info_req_at::file_type), file_type_tc);
+    EXPECT_EQ(only(sub_code::EEPROM_INFO_REQ, eeprom_info_req_at::channel), 2);
+    EXPECT_EQ(only(sub_code::FILE_REQ, file_req_at::index), 2);
+}
+
+TEST_F(DialogTest, CommandLineGetAndBootAskNothing) {
+    firmware_operation.batch_mode = 1;
+    firmware_operation.file_type = file_type_pa;
+    firmware_operation.bank = 1;
+    firmware_operation.output_folder = "run_folder";
+    set_key_script("3");
+    EXPECT_EQ(get_dialog(dialog_eeprom, op_state), 0);
+    EXPECT_EQ(firmware_operation.output_folder.view(), "run_folder");
+    EXPECT_EQ(only(sub_code::EEPROM_INFO_REQ, eeprom_info_req_at::channel), 1);
+    EXPECT_EQ(only(sub_code::FILE_REQ, file_req_at::file_type), file_type_pa);
+
+    EXPECT_EQ(boot_dialog(2), 1);
+    EXPECT_EQ(firmware_operation.boot_bank, 2);
+    EXPECT_EQ(only(sub_code::REBOOT_REQ, param_p1), 0x82);
+    EXPECT_TRUE(key_waiting());
+    EXPECT_EQ(out.text(), "");
+}
+
+TEST_F(DialogTest, BootAcceptsEveryBankAfterYes) {
+    set_key_script("70xy");
+    EXPECT_EQ(boot_dialog(-1), 1);
+    EXPECT_EQ(out.take(), "  Enter bank (0-3)\n  Boot to bank 0 Y/N?\n");
+    set_key_script("3Y");
+    EXPECT_EQ(boot_dialog(-1), 1);
+    EXPECT_EQ(firmware_operation.boot_bank, 3);
+    const auto reboots = sent(sub_code::REBOOT_REQ);
+    ASSERT_EQ(reboots.size(), 2u);
+    EXPECT_EQ(reboots[0].bytes[param_p1], 0x80);
+    EXPECT_EQ(reboots[1].bytes[param_p1], 0x83);
+
+    for (const char* keys : {"q", "2n", "2N", "2Q", "2"}) {
+        set_key_script(keys);
+        EXPECT_EQ(boot_dialog(-1), 2) << keys;
+    }
+    EXPECT_EQ(sent(sub_code::REBOOT_REQ).size(), 2u);
+}
+
+TEST_F(DialogTest, VerboseLevelKeepsLowEightBitsAndSurvivesCancel) {
+    set_key_script("300\r");
+    EXPECT_EQ(verbose_dialog(), 0);
+    EXPECT_EQ(firmware_operation.verbose_level, 44);
+    EXPECT_EQ(out.take(), "Enter verbose level\n300");
+    set_key_script("5q");
+    EXPECT_EQ(verbose_dialog(), 0);
+    EXPECT_EQ(firmware_operation.verbose_level, 44);
+}
+
+TEST_F(DialogTest, LogRetrievalStartsAtBlockZero) {
+    send_log_request(2);  // an earlier retrieval left its block in the template
+    firmware_operation.expected_seq = 2;
+    firmware_operation.block_received.raise();
+    EXPECT_EQ(start_get_log(op_state), 0);
+    EXPECT_EQ(op_state, state12);
+    EXPECT_EQ(out.text(), "Get Log\n");
+    EXPECT_EQ(firmware_operation.expected_seq, 0u);
+    EXPECT_FALSE(firmware_operation.block_received.test());
+    ASSERT_EQ(sent(sub_code::LOG_REQ).size(), 2u);
+    EXPECT_EQ(sent(sub_code::LOG_REQ)[1].bytes[log_req_at::block], 0);
+}
+
+TEST_F(DialogTest, LogListingWithoutEntriesIsALineEnd) {
+    const std::vector<std::uint8_t> buffer(16, 'a');
+    for (const auto& [count, length] : {std::pair{0, 8}, {-1, 8}, {2, 0}, {2, -8}}) {
+        print_log_entries(count, buffer.data(), length, buffer.size());
+        EXPECT_EQ(out.take(), "\n\r") << count << " " << length;
+    }
+}
+
+TEST_F(DialogTest, LogListingNumbersFromZeroAndStaysInsideSlotsAndBuffer) {
+    const std::string slots("first\0zzsecond\0zABCDEFGH", 24);
+    const std::vector<std::uint8_t> buffer(slots.begin(), slots.end());
+    EXPECT_EQ(print_log_entries(3, buffer.data(), 8, buffer.size()), 0);
+    const std::string all = "\n\r 0: first\n 1: second\n 2: ABCDEFGH\n";
+    EXPECT_EQ(out.take(), all);
+    // More entries claimed than the buffer holds: only whole slots inside it are printed.
+    print_log_entries(200, buffer.data(), 8, buffer.size());
+    EXPECT_EQ(out.take(), all);
+    print_log_entries(3, buffer.data(), 8, 20);
+    EXPECT_EQ(out.take(), "\n\r 0: first\n 1: second\n");
+}
+
+}  // namespace

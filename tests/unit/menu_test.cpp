@@ -1,0 +1,151 @@
+#include "console/menu.h"
+
+#include <gtest/gtest.h>
+
+#include "console/keys.h"
+#include "link/link_mode.h"
+#include "protocol/loader_state.h"
+#include "protocol/operations.h"
+#include "protocol/retry.h"
+#include "support/capture.h"
+#include "support/fake_link.h"
+
+namespace {
+
+class MenuKeys : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_firmware_operation();
+        reset_request_templates();
+        reset_retry_budgets();
+        reset_link_mode();
+        serial_link = 1;
+        loader_mode = 1;
+        firmware_operation.link_state = link_connected;
+        firmware_operation.current_bank = 1;
+    }
+    void TearDown() override {
+        clear_key_script();
+        reset_link_mode();
+    }
+    // Feeds the keys one handle_key call each; returns the last result.
+    int press(const std::string& keys) {
+        set_key_script(keys);
+        int result = 1;
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            result = handle_key(op_state);
+        }
+        return result;
+    }
+    FakeClockAndLink fake;
+    OutputCapture out;
+    int op_state = state0;
+};
+
+}  // namespace
+
+TEST_F(MenuKeys, NoKeyReturnsAtOnce) {
+    set_key_script("");
+    const std::uint32_t before = FakeClockAndLink::now_ms();
+    EXPECT_EQ(handle_key(op_state), 1);
+    EXPECT_EQ(FakeClockAndLink::now_ms(), before);
+    EXPECT_EQ(out.text(), "");
+}
+
+TEST_F(MenuKeys, QuitInBothCases) {
+    EXPECT_EQ(press("q"), 0);
+    EXPECT_EQ(press("Q"), 0);
+    EXPECT_EQ(press("x"), 1);
+}
+
+TEST_F(MenuKeys, RemoteAccessOnTheSerialLinkAndBack) {
+    EXPECT_EQ(press("#"), 1);
+    EXPECT_EQ(out.take(), "Change to Polling mode\n");
+    const auto exits = FakeClockAndLink::sent_of(sub_code::LOADER_EXIT);
+    EXPECT_EQ(exits.size(), 2u);
+    EXPECT_EQ(FakeClockAndLink::raw_bytes(), "R");
+    EXPECT_EQ(loader_mode.load(), 0);
+    EXPECT_EQ(remote_access.load(), 1);
+
+    // Typed keys go to the unit and mean nothing here: q does not quit.
+    FakeClockAndLink::sent().clear();
+    EXPECT_EQ(press("abcqrv"), 1);
+    EXPECT_EQ(FakeClockAndLink::raw_bytes(), "Rabcqrv");
+    EXPECT_TRUE(FakeClockAndLink::sent().empty());
+    EXPECT_EQ(out.take(), "");
+
+    press("#");
+    EXPECT_EQ(FakeClockAndLink::raw_bytes(), "Rabcqrv##");
+    EXPECT_EQ(loader_mode.load(), 1);
+    EXPECT_EQ(remote_access.load(), 0);
+    const std::string screen = out.take();
+    EXPECT_EQ(screen.rfind("Change to interrupt mode\n", 0), 0u);
+    EXPECT_NE(screen.find("  Q: Quit\n\r"), std::string::npos);  // redrawn
+}
+
+TEST_F(MenuKeys, HashDoesNothingOnTheCardLink) {
+    serial_link = 0;
+    loader_mode = 0;
+    press("#");
+    EXPECT_EQ(out.text(), "");
+    EXPECT_TRUE(FakeClockAndLink::raw_bytes().empty());
+    EXPECT_TRUE(FakeClockAndLink::sent().empty());
+}
+
+TEST_F(MenuKeys, OperationKeysWhileAnotherOperationRuns) {
+    op_state = state6;  // a download in progress
+    press("b");
+    EXPECT_EQ(op_state, state6);  // boot only from idle
+    press("s");
+    EXPECT_EQ(out.text(), "");  // the bank table only when idle
+    press("L");
+    EXPECT_EQ(op_state, state1);  // a load starts at once
+    press("e");
+    EXPECT_EQ(op_state, state20);
+}
+
+TEST_F(MenuKeys, ViewLogStartsTheLogThenListsIt) {
+    press("w");
+    EXPECT_EQ(op_state, state14);
+    ASSERT_EQ(FakeClockAndLink::sent_of(sub_code::LOG_REQ).size(), 1u);
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::LOG_REQ)[0].bytes[6], 0);
+    press("t");
+    EXPECT_EQ(op_state, state12);
+}
+
+TEST_F(MenuKeys, BootKeyRunsTheDialog) {
+    press("b2y");
+    EXPECT_EQ(op_state, state10);
+    ASSERT_EQ(FakeClockAndLink::sent_of(sub_code::REBOOT_REQ).size(), 1u);
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::REBOOT_REQ)[0].bytes[6], 0x82);
+    EXPECT_EQ(firmware_operation.boot_bank, 2);
+}
+
+TEST_F(MenuKeys, WhileConnectingOnlyRefreshQuitAndVerbose) {
+    firmware_operation.link_state = link_connecting;
+    press("LBGT#");
+    EXPECT_EQ(op_state, state0);
+    EXPECT_TRUE(FakeClockAndLink::sent().empty());
+    press("v7\r");
+    EXPECT_EQ(firmware_operation.verbose_level.load(), 7);
+}
+
+TEST_F(MenuKeys, ReconnectAfterAFailedConnection) {
+    firmware_operation.link_state = link_not_connected;
+    budgets.stateM2 = 0;
+    press("c");
+    EXPECT_EQ(op_state, stateM2);
+    EXPECT_EQ(budgets.stateM2, 3);
+    EXPECT_EQ(firmware_operation.link_state, link_connecting);
+    EXPECT_EQ(FakeClockAndLink::purges(), 1);
+    EXPECT_TRUE(FakeClockAndLink::sent().empty());  // the next request comes at the time-out
+    EXPECT_NE(out.text().find("  Connecting..."), std::string::npos);
+}
+
+TEST_F(MenuKeys, ACommandLineRunTakesOnlyTheQuitKey) {
+    firmware_operation.batch_mode = 1;
+    EXPECT_EQ(press("b2ylgw#"), 1);
+    EXPECT_EQ(op_state, state0);
+    EXPECT_TRUE(FakeClockAndLink::sent().empty());
+    EXPECT_EQ(press("q"), 0);
+}

@@ -1,0 +1,129 @@
+#include "console/output_files.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "console/timestamp.h"
+#include "protocol/messages.h"
+#include "support/capture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char separator = static_cast<char>(fs::path::preferred_separator);
+
+std::string content_of(const fs::path& path) {
+    std::error_code error;
+    std::string content(static_cast<std::size_t>(fs::file_size(path, error)), '\0');
+    if (error)
+        return "(missing)";
+    std::ifstream(path, std::ios::binary)
+        .read(content.data(), static_cast<std::streamsize>(content.size()));
+    return content;
+}
+
+int write(const std::string& folder, int kind, const std::string& name, const std::string& data) {
+    return write_output(folder, kind, name, reinterpret_cast<const std::uint8_t*>(data.data()),
+                        data.size());
+}
+
+// Each test runs in a fresh folder of its own; the current directory is restored after it.
+class OutputFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directory(folder_);
+        fs::current_path(folder_);
+    }
+    void TearDown() override {
+        write_output("", OUT_WRITE_CLOSE, "", nullptr, 0);  // closes what a test left open
+        fs::current_path(home_);
+        fs::remove_all(folder_, ignored_);
+    }
+
+private:
+    const fs::path home_ = fs::current_path();
+    const fs::path folder_ =
+        fs::temp_directory_path() / ("kestrel_test_" + std::to_string(std::random_device{}()));
+    std::error_code ignored_;
+};
+
+TEST_F(OutputFiles, NamesAndPathsForEveryFileType) {
+    std::tm at{};
+    at.tm_year = 2026 - 1900;
+    at.tm_mon = 2;
+    at.tm_mday = 2;
+    at.tm_hour = 9;
+    at.tm_min = 5;
+    at.tm_sec = 7;
+    const std::string folder = timestamp_text(at);
+    const struct {
+        int type, index;
+        const char* name;
+    } cases[] = {{1, 2, "FW_Bank2.bin"},       {2, 3, "SW_Bank3.srec"},
+                 {3, 0, "Controller.eeprom"},  {4, 0, "Charger.eeprom"},
+                 {5, 2, "PA_Channel3.eeprom"}, {6, 3, "TC_Channel4.eeprom"}};
+    for (const auto& c : cases) {
+        const auto name = output_file_name(c.type, c.index);
+        ASSERT_TRUE(name) << c.type;
+        EXPECT_EQ(output_path(folder, *name),
+                  "2026_03_02_09_05_07" + (separator + std::string(c.name)));
+    }
+    EXPECT_EQ(output_path("", "log.txt"), "log.txt");
+}
+
+TEST_F(OutputFiles, BlocksOfOneUploadAreJoinedInOrder) {
+    const std::string folder = "2026_03_02_09_05_07";
+    OutputCapture out;
+    EXPECT_EQ(write(folder, OUT_CREATE, "SW_Bank3.srec", "abc"), 0);
+    EXPECT_EQ(write(folder, OUT_WRITE, "SW_Bank3.srec", ""), 0);
+    EXPECT_EQ(write(folder, OUT_WRITE, "SW_Bank3.srec", "def"), 0);
+    EXPECT_EQ(write(folder, OUT_WRITE_CLOSE, "SW_Bank3.srec", "gh"), 0);
+    EXPECT_EQ(out.take(), "");
+    EXPECT_EQ(content_of(fs::path(folder) / "SW_Bank3.srec"), "abcdefgh");
+
+    // Closed: a further block has nowhere to go.
+    EXPECT_EQ(write(folder, OUT_WRITE, "SW_Bank3.srec", "ij"), 0);
+    EXPECT_EQ(out.text(), "Could not write to output file. Lenght 2\n");
+    EXPECT_EQ(content_of(fs::path(folder) / "SW_Bank3.srec"), "abcdefgh");
+}
+
+TEST_F(OutputFiles, SingleBlockReplacesAnOlderFileInAnExistingFolder) {
+    fs::create_directory("run");
+    std::ofstream(fs::path("run") / "log.txt") << "an older and longer log";
+    OutputCapture out;
+    EXPECT_EQ(write("run", OUT_CREATE_CLOSE, "log.txt", "new"), 0);
+    EXPECT_EQ(write("run", OUT_CREATE_CLOSE, "TC_Channel4.eeprom", "\x01\x02"), 0);
+    EXPECT_EQ(out.text(), "");
+    EXPECT_EQ(content_of(fs::path("run") / "log.txt"), "new");
+    EXPECT_EQ(content_of(fs::path("run") / "TC_Channel4.eeprom"), "\x01\x02");
+}
+
+TEST_F(OutputFiles, UncreatableFileIsReportedAndLaterBlocksGoNowhere) {
+    std::ofstream("blocker") << "a file where the folder should be";
+    OutputCapture out;
+    EXPECT_EQ(write("blocker", OUT_CREATE, "FW_Bank1.bin", "abc"), -1);
+    EXPECT_EQ(out.take(), "Could not create " + output_path("blocker", "FW_Bank1.bin") + " \n");
+    EXPECT_EQ(write("blocker", OUT_WRITE_CLOSE, "FW_Bank1.bin", "12345"), 0);
+    EXPECT_EQ(out.take(), "Could not write to output file. Lenght 5\n");
+    EXPECT_EQ(write("blocker", OUT_WRITE_CLOSE, "FW_Bank1.bin", ""), 0);
+    EXPECT_EQ(write("blocker", 3, "FW_Bank1.bin", "abc"), -1);
+    EXPECT_EQ(out.text(), "");
+    EXPECT_EQ(content_of("blocker"), "a file where the folder should be");
+}
+
+// An upload that ends before its last block leaves its file open; the next one closes it.
+TEST_F(OutputFiles, UploadEndedEarlyKeepsItsBlocksAndSpoilsNothing) {
+    EXPECT_EQ(write("a", OUT_CREATE, "FW_Bank1.bin", "first"), 0);
+    EXPECT_EQ(write("b", OUT_CREATE, "FW_Bank2.bin", "second"), 0);
+    EXPECT_EQ(write("b", OUT_WRITE_CLOSE, "FW_Bank2.bin", "+"), 0);
+    EXPECT_EQ(content_of(fs::path("a") / "FW_Bank1.bin"), "first");
+    EXPECT_EQ(content_of(fs::path("b") / "FW_Bank2.bin"), "second+");
+}
+
+}  // namespace
