@@ -50,10 +50,7 @@ int read_file_info(const std::string& name) {
         return -1;
     }
     // A larger size would be cut to its low 32 bits, and the unit given a wrong size.
-    if (status->size > max_load_size) {
-        out_printf("File %s is too large to load (%llu bytes, at most %llu)\n", name.c_str(),
-                   static_cast<unsigned long long>(status->size),
-                   static_cast<unsigned long long>(max_load_size));
+    if (refuse_too_large(name, status->size)) {
         return -1;
     }
     firmware_operation.download_time = date_or_unknown(now);

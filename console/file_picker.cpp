@@ -99,6 +99,16 @@ int scan_directory() {
     return pick_file("*.eeprom");
 }
 
+bool refuse_too_large(const std::string& name, std::uint64_t size) {
+    if (size <= max_load_size) {
+        return false;
+    }
+    out_printf("File %s is too large to load (%llu bytes, at most %llu)\n", name.c_str(),
+               static_cast<unsigned long long>(size),
+               static_cast<unsigned long long>(max_load_size));
+    return true;
+}
+
 int load_file_to_memory(const std::string& name) {
     release_file_buffer();
 
@@ -113,10 +123,7 @@ int load_file_to_memory(const std::string& name) {
         out_printf("Could not read %s \n", name.c_str());
         return -1;
     }
-    if (status->size > max_load_size) {
-        out_printf("File %s is too large to load (%llu bytes, at most %llu)\n", name.c_str(),
-                   static_cast<unsigned long long>(status->size),
-                   static_cast<unsigned long long>(max_load_size));
+    if (refuse_too_large(name, status->size)) {
         return -1;
     }
 

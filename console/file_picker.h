@@ -17,6 +17,9 @@ inline constexpr int pick_nothing = -2;
 // file size in 32 bits.
 inline constexpr std::uint64_t max_load_size = 0xFFFFFFFFu;
 
+// True (after saying so) when a file of this size cannot be loaded.
+bool refuse_too_large(const std::string& name, std::uint64_t size);
+
 // Lists the entries matching the pattern ("*.bin", "*.srec", "*.eeprom") with number, name,
 // size and last-write time. Without `chosen` only lists and returns 0 (or -1 when nothing
 // matches). With it asks for the number and puts the name there (0); q, or a number that

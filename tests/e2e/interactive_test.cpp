@@ -6,6 +6,7 @@
 
 #include "e2e/e2e_fixture.h"
 #include "e2e/header_date.h"
+#include "e2e/menu_session.h"
 #include "e2e/screen_text.h"
 #include "e2e/wire_log.h"
 
@@ -20,23 +21,7 @@ const std::string connecting_screen =
     "  Q: Quit\n";
 
 // Status line and menu once the unit has answered, on a serial link.
-const std::string connected_screen =
-    "  Connected: Bank 1  Verbose level  0 No of Retries     0 \n"
-    "\n"
-    "  B: Boot unit\n"
-    "  L: Load file to flash\n"
-    "  E: Load file to eeprom\n"
-    "  G: Get file from flash\n"
-    "  H: Get file from eeprom\n"
-    "  S: Show file information in flash\n"
-    "  T: Get log\n"
-    "  W: View log\n"
-    "  V: Verbose level\n"
-    "  U: Scan directory\n"
-    "  #: Toggle between loader mode and remote access\n"
-    "\n\n"
-    "  R: Refresh menu\n"
-    "  Q: Quit\n";
+const std::string connected_screen = connected_menu(1, 0);
 
 const std::string ending = "\nTerminating sucker thread\n";
 

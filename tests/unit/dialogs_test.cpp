@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -18,6 +17,7 @@
 #include "protocol/retry.h"
 #include "protocol/senders.h"
 #include "support/capture.h"
+#include "support/temp_folder.h"
 #include "support/fake_link.h"
 
 namespace {
@@ -61,24 +61,13 @@ class DialogFileTest : public DialogTest {
 protected:
     void SetUp() override {
         DialogTest::SetUp();
-        saved_ = fs::current_path();
-        folder_ = fs::temp_directory_path() /
-                  ("kestrel_dialogs_" + std::to_string(std::random_device{}()));
-        fs::create_directory(folder_);
-        fs::current_path(folder_);
         for (const std::string& name : {std::string("alpha.bin"), long_srec, std::string("c.eeprom")}) {
             std::ofstream(name) << "content";
         }
     }
-    void TearDown() override {
-        fs::current_path(saved_);
-        fs::remove_all(folder_);
-        DialogTest::TearDown();
-    }
 
 private:
-    fs::path saved_;
-    fs::path folder_;
+    TempFolder folder_{"kestrel_dialogs_"};
 };
 
 TEST_F(DialogTest, LoadBankQuestionReportsEachWrongKeyAsItsCodeMinusZero) {

@@ -6,7 +6,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 #include "console/date_text.h"
@@ -14,6 +13,7 @@
 #include "platform/local_time.h"
 #include "protocol/loader_state.h"
 #include "support/capture.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -34,14 +34,10 @@ class FileInfo : public ::testing::Test {
 protected:
     void SetUp() override {
         reset_firmware_operation();
-        fs::create_directory(folder_);
-        fs::current_path(folder_);
     }
     void TearDown() override {
         clear_key_script();
         reset_firmware_operation();
-        fs::current_path(home_);
-        fs::remove_all(folder_, ignored_);
     }
 
     // The fields a load dialog fills before it asks for the confirmation.
@@ -63,10 +59,7 @@ protected:
     }
 
 private:
-    const fs::path home_ = fs::current_path();
-    const fs::path folder_ =
-        fs::temp_directory_path() / ("kestrel_test_" + std::to_string(std::random_device{}()));
-    std::error_code ignored_;
+    TempFolder folder_;
 };
 
 TEST_F(FileInfo, FlashFileFactsAreShownAndOnlyYesConfirms) {

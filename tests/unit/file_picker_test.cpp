@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "console/keys.h"
 #include "platform/local_time.h"
 #include "support/capture.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -54,22 +54,13 @@ std::vector<std::string> listed_order(const std::string& text, std::vector<std::
 // Each test runs in a fresh folder of its own; the current directory is restored after it.
 class FilePicker : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fs::create_directory(folder_);
-        fs::current_path(folder_);
-    }
     void TearDown() override {
         clear_key_script();
         release_file_buffer();
-        fs::current_path(home_);
-        fs::remove_all(folder_, ignored_);
     }
 
 private:
-    const fs::path home_ = fs::current_path();
-    const fs::path folder_ =
-        fs::temp_directory_path() / ("kestrel_test_" + std::to_string(std::random_device{}()));
-    std::error_code ignored_;
+    TempFolder folder_;
 };
 
 using FilePickerLoad = FilePicker;

@@ -5,12 +5,12 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 #include "console/timestamp.h"
 #include "protocol/messages.h"
 #include "support/capture.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -36,21 +36,12 @@ int write(const std::string& folder, int kind, const std::string& name, const st
 // Each test runs in a fresh folder of its own; the current directory is restored after it.
 class OutputFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fs::create_directory(folder_);
-        fs::current_path(folder_);
-    }
     void TearDown() override {
         write_output("", OUT_WRITE_CLOSE, "", nullptr, 0);  // closes what a test left open
-        fs::current_path(home_);
-        fs::remove_all(folder_, ignored_);
     }
 
 private:
-    const fs::path home_ = fs::current_path();
-    const fs::path folder_ =
-        fs::temp_directory_path() / ("kestrel_test_" + std::to_string(std::random_device{}()));
-    std::error_code ignored_;
+    TempFolder folder_;
 };
 
 TEST_F(OutputFiles, NamesAndPathsForEveryFileType) {
