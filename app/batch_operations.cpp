@@ -1,10 +1,183 @@
 #include "app/batch_operations.h"
 
+#include <optional>
+#include <string>
+
+#include "console/bank_table.h"
+#include "console/dialogs.h"
+#include "platform/output.h"
+#include "protocol/loader_state.h"
+#include "protocol/messages.h"
+#include "protocol/operations.h"
+#include "protocol/run_outcome.h"
+
 int operation_cursor = 0;
 
 namespace {
+
 // Options standing beyond this argument position are never performed.
 constexpr int last_operation_position = 24;
+constexpr int run_ends = -1;
+
+// An EEPROM as the prom_type option names it.
+struct eeprom_choice {
+    std::uint8_t file_type;
+    std::uint8_t channel;  // channel index, 0 for the single Controller and Charger
+};
+
+struct eeprom_name {
+    const char* text;
+    int code;  // file type, or file type x 10 + channel index
+};
+
+constexpr eeprom_name eeprom_names[] = {
+    {"Controller", 3}, {"Charger", 4}, {"PA1", 50}, {"PA2", 51}, {"PA3", 52},
+    {"PA4", 53},       {"TC1", 60},    {"TC2", 61}, {"TC3", 62}, {"TC4", 63},
+};
+
+std::optional<eeprom_choice> find_eeprom(const std::string& text) {
+    for (const auto& entry : eeprom_names) {
+        if (text == entry.text) {
+            if (entry.code < 5) {
+                return eeprom_choice{static_cast<std::uint8_t>(entry.code), 0};
+            }
+            return eeprom_choice{static_cast<std::uint8_t>(entry.code / 10),
+                                 static_cast<std::uint8_t>(entry.code % 10)};
+        }
+    }
+    return std::nullopt;
+}
+
+const std::string& text_of(const arg_option& option) {
+    static const std::string none;
+    return option.value.text ? *option.value.text : none;
+}
+
+// The bank a load or boot works on: the one given with /bank, or else the bank the unit is
+// not running from. Nothing when a given bank is refused.
+std::optional<std::uint8_t> choose_bank(const option_table& options) {
+    const arg_option& bank = options[opt_bank];
+    if (bank.given) {
+        if (check_bank(static_cast<std::int32_t>(bank.value.u)) != 0) {
+            return std::nullopt;
+        }
+        return static_cast<std::uint8_t>(bank.value.u);
+    }
+    return static_cast<std::uint8_t>(firmware_operation.active_bank == 1 ? 2 : 1);
+}
+
+// Fills file_type and channel from the prom_type option, with the trace line. False, after a
+// message, for a name that is none of the EEPROMs: nothing is loaded or fetched then.
+bool select_eeprom(const option_table& options, const char* verb, const char* what,
+                   const char* preposition) {
+    firmware_operation.bank = 0;
+    const std::string& name = text_of(options[opt_prom_type]);
+    const std::optional<eeprom_choice> choice = find_eeprom(name);
+    if (!choice) {
+        out_printf("Unknown EEPROM type \"%s\": use /prom_type with Controller, Charger, "
+                   "PA1 to PA4 or TC1 to TC4\n",
+                   name.c_str());
+        return false;
+    }
+    firmware_operation.file_type = choice->file_type;
+    firmware_operation.bank = choice->channel;
+    if (firmware_operation.verbose_level >= 2) {
+        const char* device = device_name(choice->file_type);
+        if (choice->file_type == file_type_pa || choice->file_type == file_type_tc) {
+            out_printf("%s %s %s %s channel %d\n", verb, what, preposition, device,
+                       choice->channel + 1);
+        } else {
+            out_printf("%s %s %s %s\n", verb, what, preposition, device);
+        }
+    }
+    return true;
+}
+
+// A download from the command line: state2 once the file is accepted.
+void start_load(const option_table& options, const std::string& file, int& op_state) {
+    firmware_operation.expected_seq = 0;
+    const std::string& comment = text_of(options[opt_comment]);
+    const int result = load_dialog(dialog_flash, file.c_str(), comment.c_str());
+    if (result == load_go) {
+        op_state = state2;
+        return;
+    }
+    firmware_operation.redraw_request = static_cast<std::uint8_t>(result);
+    op_state = state0;
+    note_operation_failed();
+}
+
+int load_image(const option_table& options, int index, int& op_state) {
+    const std::optional<std::uint8_t> bank = choose_bank(options);
+    if (!bank) {
+        note_operation_failed();
+        return run_ends;
+    }
+    const bool software = index == opt_load_sw;
+    const std::string& file = text_of(options[static_cast<std::size_t>(index)]);
+    out_printf("Save %s %s to bank %d\n", software ? "SW" : "FW", file.c_str(), int{*bank});
+    firmware_operation.bank = *bank;
+    firmware_operation.file_type = software ? file_type_software : file_type_fpga;
+    start_load(options, file, op_state);
+    return index;
+}
+
+int boot(const option_table& options, int index, int& op_state) {
+    // A refused bank ends the run even when the option is false.
+    const std::optional<std::uint8_t> bank = choose_bank(options);
+    if (!bank) {
+        note_operation_failed();
+        return run_ends;
+    }
+    if (!options[static_cast<std::size_t>(index)].value.b) {
+        return index;
+    }
+    const int target = index == opt_boot ? *bank : firmware_operation.current_bank.load();
+    boot_dialog(target);
+    op_state = state10;
+    return index;
+}
+
+int get_image(const option_table& options, int index, int& op_state) {
+    if (!options[static_cast<std::size_t>(index)].value.b) {
+        return index;
+    }
+    const auto bank = static_cast<std::int32_t>(options[opt_bank].value.u);
+    if (check_bank(bank) != 0) {
+        note_operation_failed();  // this one is skipped, the run goes on
+        return index;
+    }
+    const bool software = index == opt_get_sw;
+    out_printf("Get %s from bank %d\n", software ? "SW" : "FW", static_cast<int>(bank));
+    firmware_operation.bank = static_cast<std::uint8_t>(bank);
+    firmware_operation.file_type = software ? file_type_software : file_type_fpga;
+    get_dialog(dialog_flash, op_state);
+    return index;
+}
+
+int load_eeprom(const option_table& options, int& op_state) {
+    const std::string& file = text_of(options[opt_load_prom]);
+    if (!select_eeprom(options, "loading", file.c_str(), "to")) {
+        note_operation_failed();
+        return opt_load_prom;
+    }
+    start_load(options, file, op_state);
+    return opt_load_prom;
+}
+
+int get_eeprom(const option_table& options, int& op_state) {
+    if (!options[opt_get_prom].value.b) {
+        return opt_get_prom;
+    }
+    if (!select_eeprom(options, "getting", "eeprom", "from")) {
+        note_operation_failed();
+        return opt_get_prom;
+    }
+    firmware_operation.expected_seq = 0;
+    get_dialog(dialog_eeprom, op_state);
+    return opt_get_prom;
+}
+
 }  // namespace
 
 bool is_batch_run(const option_table& options) {
@@ -28,7 +201,43 @@ int next_operation_option(const option_table& options) {
     return -1;
 }
 
+int check_bank(std::int32_t bank) {
+    const int first = firmware_operation.first_bank;
+    if (bank >= first && bank <= 3) {
+        return 0;
+    }
+    out_printf("Invalid bank %d. Only Bank %d to 3 in valid\n", static_cast<int>(bank), first);
+    return 1;
+}
+
 int start_batch_operation(option_table& options, int& op_state) {
-    static_cast<void>(op_state);
-    return next_operation_option(options);
+    const int index = next_operation_option(options);
+    switch (index) {
+    case opt_load_sw:
+    case opt_load_fw:
+        return load_image(options, index, op_state);
+    case opt_boot:
+    case opt_reboot:
+        return boot(options, index, op_state);
+    case opt_info:
+        if (options[opt_info].value.b) {
+            print_bank_info();
+        }
+        op_state = state0;
+        return index;
+    case opt_get_sw:
+    case opt_get_fw:
+        return get_image(options, index, op_state);
+    case opt_get_log:
+        if (options[opt_get_log].value.b) {
+            start_get_log(op_state);
+        }
+        return index;
+    case opt_load_prom:
+        return load_eeprom(options, op_state);
+    case opt_get_prom:
+        return get_eeprom(options, op_state);
+    default:
+        return index;  // options that start nothing, and -1 when none is left
+    }
 }

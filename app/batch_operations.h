@@ -1,7 +1,9 @@
 // Command-line operations: a run is a command-line (batch) run when any of the options bank ...
 // get_prom was given; its operations are then performed one after another in the order in
-// which they stand on the command line.
+// which they stand on the command line, each set up through the same dialogs as from the menu.
 #pragma once
+
+#include <cstdint>
 
 #include "app/options.h"
 
@@ -15,6 +17,10 @@ extern int operation_cursor;
 // Positions 1 to 24 are visited in order, each once.
 int next_operation_option(const option_table& options);
 
-// Starts the next command-line operation: returns the index of the option it handled, or -1
-// when the run is to end.
+// 0 when first_bank <= bank <= 3; otherwise prints "Invalid bank %d. Only Bank %d to 3 in
+// valid\n" and returns 1.
+int check_bank(std::int32_t bank);
+
+// Starts the next command-line operation: returns the index of the option it handled (also
+// when it started nothing), or -1 when the run is to end.
 int start_batch_operation(option_table& options, int& op_state);

@@ -59,6 +59,7 @@ void kestrel_main(int argc, const char* const* argv) {
 
     stop_receiver.store(0, std::memory_order_release);
     const std::uint32_t interface = options[opt_interface].value.u;
+    int status = 0;
     try {
         if (interface == 0) {
             open_card_link();
@@ -66,10 +67,10 @@ void kestrel_main(int argc, const char* const* argv) {
         open_serial_link(interface);
         console_open();
         start_receiver(&serial_receiver);
-        run_operations(options, user_name, options[opt_verbose].value.u & 0xFFu,
+        status = run_operations(options, user_name, options[opt_verbose].value.u & 0xFFu,
                        options[opt_safemode].value.b, options[opt_bank0].value.b);
     } catch (const ECommError& error) {
         end_run_on_comm_error(error);
     }
-    stop_receiver_and_exit();
+    stop_receiver_and_exit(status);
 }

@@ -251,6 +251,10 @@ int get_dialog(int kind, int& op_state) {
         make_timestamp(firmware_operation.output_folder);
     }
     if (kind == dialog_eeprom) {
+        // Size and CRC come with EEPROM_ACK; should it be lost, an old size must not be taken
+        // for this EEPROM's (the upload then ends on the size 0).
+        firmware_operation.file_size = 0;
+        firmware_operation.file_crc = 0;
         send_eeprom_info_request(firmware_operation.file_type, firmware_operation.bank);
     }
     start_get(op_state);

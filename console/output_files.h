@@ -1,5 +1,7 @@
 // Where what is read back from the unit goes: a folder of the current directory named by a time
-// stamp, and in it one file per image, EEPROM or log, written block by block as it arrives.
+// stamp, and in it one file per image, EEPROM or log. An upload is written block by block under
+// a temporary name and gets its own name only once it is complete, so that a file of that name
+// is always a whole image.
 #pragma once
 
 #include <cstddef>
@@ -12,14 +14,31 @@ inline constexpr int OUT_CREATE_CLOSE = 5;  // the same, then close
 inline constexpr int OUT_WRITE = 6;         // write to the open file
 inline constexpr int OUT_WRITE_CLOSE = 7;   // write, then close
 
+// Results of write_output besides 0.
+inline constexpr int OUT_NOT_CREATED = -1;  // the file cannot be created, or an unknown kind
+inline constexpr int OUT_NOT_WRITTEN = -2;  // a block was not stored whole
+inline constexpr int OUT_NOT_NAMED = -3;    // the finished file could not take its name
+
 // Writes one block of the output file `name` in `folder`. Kinds 4 and 5 make the folder and
-// create the file, replacing one of that name (and closing an output file still open from an
-// upload that ended early); kinds 6 and 7 write to the file already open; 5 and 7 close it.
-// Returns 0, or -1 when the file cannot be created ("Could not create %s \n" with the path) or
-// the kind is none of the four. A block that is not stored whole, also for want of an open
-// file, prints "Could not write to output file. Lenght %d\n" and still returns 0.
+// create the file under a temporary name (an unfinished file of an earlier upload is removed
+// first); kinds 6 and 7 write to the file already open; 5 and 7 close it and give it its name,
+// replacing a file of that name. A failure prints its line ("Could not create %s \n" with the
+// path, "Could not write to output file. Lenght %d\n", or the renaming), removes the temporary
+// file and returns one of the results above; later blocks of that file then fail too.
 int write_output(const std::string& folder, int kind, const std::string& name,
                  const std::uint8_t* data, std::size_t length);
+
+// True while an output file is open between its first and its last block.
+bool output_unfinished();
+
+// An upload that ends early: closes its file, removes it and says so in one line. Nothing when
+// no file is open.
+void discard_output();
+
+// Writes a whole file at once in the same way (temporary name, then its own). "Could not create
+// %s \n" or "Could not write to output file. Lenght %d\n" on failure; 0 or a result above.
+int write_whole_output(const std::string& folder, const std::string& name,
+                       const std::uint8_t* data, std::size_t length);
 
 // Makes the folder in the current directory; an existing folder is no error, an empty name
 // makes nothing.
@@ -28,3 +47,6 @@ void make_output_folder(const std::string& folder);
 // The path of a file in a folder, with the platform's separator; the name alone when there is
 // no folder.
 std::string output_path(const std::string& folder, const std::string& name);
+
+// The temporary name a file is written under until it is complete.
+std::string unfinished_path(const std::string& path);

@@ -1,6 +1,9 @@
 #include "link/receiver.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <span>
 
 #include "link/byte_order.h"
@@ -24,7 +27,43 @@ constexpr std::uint32_t receiver_stop_wait_ms = 100;
 
 std::atomic<message_handler> handler{&ExecuteCommand};
 
+// Messages handed on so far, with a condition the main loop may wait on.
+std::mutex dispatched_mutex;
+std::condition_variable dispatched_changed;
+std::uint64_t dispatched = 0;
+
+void wait_on_receiver(std::uint64_t seen, std::uint32_t ms) {
+    std::unique_lock<std::mutex> lock(dispatched_mutex);
+    dispatched_changed.wait_for(lock, std::chrono::milliseconds(ms),
+                                [seen] { return dispatched != seen; });
+}
+
+std::atomic<message_wait> waiter{&wait_on_receiver};
+
 }  // namespace
+
+std::uint64_t messages_dispatched() {
+    const std::lock_guard<std::mutex> lock(dispatched_mutex);
+    return dispatched;
+}
+
+void wait_for_message(std::uint64_t seen, std::uint32_t ms) {
+    waiter.load(std::memory_order_acquire)(seen, ms);
+}
+
+void set_message_wait(message_wait wait) {
+    waiter.store(wait != nullptr ? wait : &wait_on_receiver, std::memory_order_release);
+}
+
+void dispatch_message(const std::uint8_t* message, std::uint16_t length, std::uint8_t sa,
+                      std::uint8_t cmd, std::uint8_t sub) {
+    handler.load(std::memory_order_acquire)(message, length, sa, cmd, sub);
+    {
+        const std::lock_guard<std::mutex> lock(dispatched_mutex);
+        ++dispatched;
+    }
+    dispatched_changed.notify_all();
+}
 
 void set_message_handler(message_handler h) {
     handler.store(h != nullptr ? h : &ExecuteCommand, std::memory_order_release);
@@ -46,7 +85,7 @@ void serial_receiver_pass() {
     const std::uint8_t sa = message[1];
     const std::uint8_t cmd = message[4];
     const std::uint8_t sub = message[5];
-    handler.load(std::memory_order_acquire)(message, length, sa, cmd, sub);
+    dispatch_message(message, length, sa, cmd, sub);
     if (firmware_operation.verbose_level.load(std::memory_order_relaxed) > 3) {
         out_printf("\nSA %02x CMD %02x SubCmd %02x Lenght %d\n", unsigned{sa}, unsigned{cmd},
                    unsigned{sub}, int{length});
@@ -66,15 +105,15 @@ int serial_receiver() {
     return 0;
 }
 
-void stop_receiver_and_exit() {
+void stop_receiver_and_exit(int status) {
     if (firmware_operation.batch_mode == 0) {
         out_printf("\nTerminating sucker thread\n");
     }
     stop_receiver.store(1, std::memory_order_release);
     if (receiver_thread.wait(receiver_stop_wait_ms)) {
-        process_exit(0);
+        process_exit(status);
     }
     // The receiver has not ended in time (a port that does not return): the process ends
     // with it still running, without running static destructors under its feet.
-    process_exit_now(0);
+    process_exit_now(status);
 }

@@ -29,6 +29,19 @@ using message_handler = void (*)(const std::uint8_t* message, std::uint16_t leng
                                  std::uint8_t sa, std::uint8_t cmd, std::uint8_t sub);
 void set_message_handler(message_handler handler);
 
+// Hands a received message to the handler and wakes a main loop waiting for it.
+void dispatch_message(const std::uint8_t* message, std::uint16_t length, std::uint8_t sa,
+                      std::uint8_t cmd, std::uint8_t sub);
+
+// How many messages have been handed on so far.
+std::uint64_t messages_dispatched();
+// Waits up to `ms` until more than `seen` messages have been handed on; at once when that is
+// so already. A waiting state uses it instead of spinning, so that it reacts to an answer at
+// once without holding a processor. Tests put their own wait in place (nullptr: the real one).
+using message_wait = void (*)(std::uint64_t seen, std::uint32_t ms);
+void wait_for_message(std::uint64_t seen, std::uint32_t ms);
+void set_message_wait(message_wait wait);
+
 // Thread procedure of the serial link: reader passes until stop_receiver is set, then the port
 // is closed. A port failure ends the run (the failure's line, comm_error_exit_status).
 int serial_receiver();
@@ -37,5 +50,5 @@ int serial_receiver();
 void serial_receiver_pass();
 
 // Ends a normal run: unless in batch mode prints "\nTerminating sucker thread\n", tells the
-// receiver to stop, gives it 100 ms, and ends the process with status 0 either way.
-[[noreturn]] void stop_receiver_and_exit();
+// receiver to stop, gives it 100 ms, and ends the process with the status either way.
+[[noreturn]] void stop_receiver_and_exit(int status = 0);

@@ -142,7 +142,9 @@ std::size_t CSerialPort::serial_read(std::span<std::uint8_t> buffer, std::size_t
     if (!handle_->clear_errors(queued, error)) {
         raise(comm_clear_error_failed, error);
     }
-    if (queued == 0 && !handle_->wait_input(serial_idle_wait_ms, error)) {
+    // A complete frame goes to the dispatcher at once: the unit sends nothing more until it
+    // has been answered.
+    if (queued == 0 && frame == 0 && !handle_->wait_input(serial_idle_wait_ms, error)) {
         raise(comm_clear_error_failed, error);
     }
     for (;;) {

@@ -19,5 +19,12 @@ std::optional<file_status> get_file_status(const std::string& name);
 // shows when a file in the folder cannot be created.
 void make_folder(const std::string& name);
 
+// Gives the file `from` the name `to`, replacing a file of that name; both lie in one folder.
+// False when the system refuses.
+bool replace_file(const std::string& from, const std::string& to);
+
+// Removes the file; false when the system refuses (also when there is no such file).
+bool remove_file(const std::string& name);
+
 // The character between a folder and a name in a path: '\\' on Windows, '/' on Linux.
 char path_separator();

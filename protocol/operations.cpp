@@ -12,9 +12,12 @@
 #include "platform/clock.h"
 #include "platform/output.h"
 #include "protocol/dispatcher.h"
+#include "protocol/download.h"
 #include "protocol/loader_state.h"
 #include "protocol/retry.h"
+#include "protocol/run_outcome.h"
 #include "protocol/senders.h"
+#include "protocol/upload.h"
 
 namespace {
 
@@ -35,6 +38,7 @@ void operation_loop::start(const std::string& user_name, std::uint32_t verbose, 
     op_state = stateM2;
     pass_counter = 0;
     keep_going_ = true;
+    reset_run_outcome();
     firmware_operation.chunk_size = default_chunk_size;
     put_be16(requests.file_req.data() + file_req_at::block_size,
              static_cast<std::uint16_t>(firmware_operation.chunk_size));
@@ -75,7 +79,23 @@ void operation_loop::start(const std::string& user_name, std::uint32_t verbose, 
     }
 }
 
+namespace {
+
+constexpr std::uint32_t answer_poll_ms = 5;
+
+// The states that wait for an answer to a transfer's request pass their time waiting for the
+// receiver instead of spinning: they react to the answer as soon as it is handed on.
+bool waits_for_transfer_answer(int state) {
+    return state == state4 || state == state6 || state == state12 || state == state13 ||
+           state == state14;
+}
+
+}  // namespace
+
 bool operation_loop::pass() {
+    // Counted before anything is looked at, so that an answer arriving during the pass cuts
+    // the wait at its end short.
+    const std::uint64_t seen = messages_dispatched();
     if (op_state == state0) {
         sleep_ms(idle_sleep_ms);
     }
@@ -97,14 +117,42 @@ bool operation_loop::pass() {
     case state20:
         load_screen(dialog_eeprom);
         break;
+    case state2:
+        download_prepare(op_state);
+        break;
+    case state3:
+        download_wait_ready(op_state, pass_counter);
+        break;
+    case state4:
+        download_wait_info_ack(op_state);
+        break;
+    case state5:
+        send_next_chunk(op_state);
+        break;
+    case state6:
+        download_wait_chunk(op_state);
+        break;
     case state10:
         boot_started();
         break;
     case state11:
         boot_waiting();
         break;
+    case state12:
+    case state14:
+        log_pass(op_state);
+        break;
+    case state13:
+        upload_pass(op_state);
+        break;
     default:
         break;  // a state without action: the loop keeps passing
+    }
+    if (op_state != state13) {
+        abandon_upload();  // e.g. another operation started by a key: nothing is left behind
+    }
+    if (waits_for_transfer_answer(op_state)) {
+        wait_for_message(seen, answer_poll_ms);
     }
     return keep_going != 0 && keep_going_;
 }
@@ -130,6 +178,7 @@ void operation_loop::connecting() {
     }
     firmware_operation.link_state = link_not_connected;
     out_printf("Unable to get Boot information from unit. Too many retries\n\r");
+    note_operation_failed();
     op_state = state0;
     if (firmware_operation.batch_mode != 0) {
         keep_going_ = false;
@@ -156,6 +205,7 @@ void operation_loop::reading_flash_info() {
         return;
     }
     out_printf("Unable to get Flash information from unit. Too many retries\n\r");
+    note_operation_failed();
     op_state = state0;
     firmware_operation.redraw_request = 1;
 }
@@ -213,6 +263,7 @@ void operation_loop::boot_waiting() {
         // the boot loader on the way to the asked bank is passed over.
         if (report == boot_status_fail || (reached != asked && reached != 0 && asked != 0)) {
             out_printf("\n  Bootload failed. Recovered to bank\n");
+            note_operation_failed();
             op_state = state0;
             firmware_operation.redraw_request = 1;
         }
@@ -221,6 +272,7 @@ void operation_loop::boot_waiting() {
     }
     if (await_reply(op_state, budgets.state11, boot_timeout_ms) == -1) {
         out_printf("\n  Bootload failed\n\r");
+        note_operation_failed();
         op_state = state0;
         firmware_operation.redraw_request = 1;
         firmware_operation.boot_status = boot_status_none;
@@ -237,6 +289,7 @@ void operation_loop::boot_waiting() {
 void operation_loop::finish() {
     // The closing message goes out while the receiver still holds the port open; only then is
     // the receiver told to stop (it closes the port on its way out).
+    abandon_upload();
     if (loader_mode.load(std::memory_order_acquire) == 1) {
         send_loader_exit();
     }
@@ -251,5 +304,10 @@ int run_operations(option_table& options, const std::string& user_name, std::uin
     while (loop.pass()) {
     }
     loop.finish();
-    return 0;
+    return loop.exit_status();
+}
+
+int operation_loop::exit_status() const {
+    // A script learns of a failure from the status; at the console the user has read it.
+    return firmware_operation.batch_mode != 0 && operation_failed() ? exit_operation_failed : 0;
 }

@@ -39,6 +39,9 @@ public:
     bool pass();
     // The exit sequence: LOADER_EXIT in loader mode, the receiver told to stop, one second.
     void finish();
+    // 0, or in a command-line run in which the connection or an operation failed
+    // exit_operation_failed.
+    int exit_status() const;
 
     int op_state = stateM2;
     int pass_counter = 0;  // progress marks and periodic requests count loop passes
@@ -55,6 +58,7 @@ private:
     bool keep_going_ = true;
 };
 
-// The whole loop: start, passes until the run is over, exit sequence. Returns 0.
+// The whole loop: start, passes until the run is over, exit sequence. Returns the run's exit
+// status.
 int run_operations(option_table& options, const std::string& user_name, std::uint32_t verbose,
                    bool safemode, bool bank0);

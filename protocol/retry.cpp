@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/output.h"
 #include "protocol/loader_state.h"
+#include "protocol/run_outcome.h"
 #include "protocol/senders.h"
 
 retry_budgets budgets;
@@ -48,6 +49,7 @@ int await_reply(int& op_state, int& budget, std::uint32_t timeout_ms) {
     }
     firmware_operation.redraw_request = 1;
     out_printf("Timeout. Operation aborted\n");
+    note_operation_failed();
     return -1;
 }
 
@@ -65,7 +67,10 @@ void keep_alive_step() {
     if (warned && heard != warned_for) {
         warned = false;  // the unit has spoken since the last warning
     }
-    if (!warned && now - heard > silence_warning_ms) {
+    // Only a question still unanswered makes the silence worth a warning: an idle unit has
+    // nothing to say, as KEEP_ALIVE itself has no answer.
+    const bool awaiting = static_cast<std::int32_t>(firmware_operation.last_request_tick - heard) > 0;
+    if (!warned && awaiting && now - heard > silence_warning_ms) {
         out_printf("Keep alive timeout. Start operation again\n");
         warned = true;
         warned_for = heard;

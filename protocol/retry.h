@@ -38,6 +38,6 @@ inline constexpr std::uint32_t boot_timeout_ms = 250000;     // state11
 int await_reply(int& op_state, int& budget, std::uint32_t timeout_ms);
 
 // Serial loader mode only: when more than 10 s have passed since the last serial send, sends
-// KEEP_ALIVE. When nothing at all has come from the unit for 20 s by then, warns once for that
-// silence with "Keep alive timeout. Start operation again\n".
+// KEEP_ALIVE. When a request is still unanswered and nothing at all has come from the unit for
+// 20 s by then, warns once for that silence with "Keep alive timeout. Start operation again\n".
 void keep_alive_step();

@@ -48,12 +48,19 @@ void purge_link() {
     serial_purge();
 }
 
-void send_request(const std::uint8_t* message, std::size_t n) {
+namespace {
+
+// Every request but the keep-alive restarts the wait for an answer. The keep-alive answers no
+// question: were it to restart the waits, a lost answer on the serial link would be waited for
+// without end instead of being asked for again.
+void send_message(const std::uint8_t* message, std::size_t n, bool restarts_wait) {
     const int verbose = firmware_operation.verbose_level.load(std::memory_order_relaxed);
     const request_capture taken = capture.load(std::memory_order_acquire);
     if (loader_mode.load(std::memory_order_acquire) == 1) {
         const std::uint32_t now = tick_count_ms();
-        firmware_operation.last_request_tick = now;
+        if (restarts_wait) {
+            firmware_operation.last_request_tick = now;
+        }
         firmware_operation.last_send_tick = now;
         if (taken != nullptr) {
             taken(message, n);
@@ -74,6 +81,10 @@ void send_request(const std::uint8_t* message, std::size_t n) {
         c(message, n, verbose);
     }
 }
+
+}  // namespace
+
+void send_request(const std::uint8_t* message, std::size_t n) { send_message(message, n, true); }
 
 void send_download_request() {
     firmware_operation.dl_ready.clear();
@@ -112,7 +123,9 @@ void send_flash_info_request() { send_request(requests.flash_info_req); }
 
 void send_safemode_request() { send_request(requests.safemode_req); }
 
-void send_keep_alive() { send_request(requests.keep_alive); }
+void send_keep_alive() {
+    send_message(requests.keep_alive.data(), requests.keep_alive.size(), false);
+}
 
 void send_eeprom_info_request(std::uint8_t file_type, std::uint8_t channel) {
     auto& m = requests.eeprom_info_req;

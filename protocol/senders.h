@@ -48,6 +48,7 @@ void Send_reboot_req(std::uint8_t bank);
 void send_boot_info_request();
 void send_flash_info_request();
 void send_safemode_request();
+// KEEP_ALIVE; unlike every other request it does not restart the wait for an answer.
 void send_keep_alive();
 // EEPROM_INFO_REQ for a file type (3-6) and channel index.
 void send_eeprom_info_request(std::uint8_t file_type, std::uint8_t channel);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Kestrel and the simulated unit for Linux, starts the unit on COM3 in build/demo (the
-# port is the link build/demo/COM3 to a pseudo-terminal) and runs Kestrel's menu on it.
-# Extra arguments go to Kestrel, for example: tools/run-demo.sh +info
+# port is the link build/demo/COM3 to a pseudo-terminal), runs a command-line session on it
+# (bank table, a download, the read-back, the log) and then Kestrel's menu.
+# With arguments only Kestrel's run with them takes place, for example: tools/run-demo.sh +info
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -20,9 +21,33 @@ while [ ! -L COM3 ]; do
     sleep 0.1
 done
 
-echo "The simulated unit answers on COM3 (its log: build/demo/unit.log). Q quits Kestrel."
+echo "The simulated unit answers on COM3 (its log: build/demo/unit.log)."
 sleep 1
+if [ $# -gt 0 ]; then
+    status=0
+    "$root/build/linux/kestrel" /interface 3 "$@" || status=$?
+    echo "Kestrel ended with status $status."
+    exit $status
+fi
+
+# A demonstration image of 20 KiB, loaded into bank 2 and read back.
+head -c 20480 /dev/urandom >demo_fw.bin
+session=(/interface 3 +info /load_fw demo_fw.bin /bank 2 /comment "demo run" +get_fw +get_log)
+echo
+echo "=== A command-line session: kestrel ${session[*]}"
 status=0
-"$root/build/linux/kestrel" /interface 3 "$@" || status=$?
+"$root/build/linux/kestrel" "${session[@]}" || status=$?
+echo "=== Kestrel ended with status $status."
+readback=$(ls -td 20*_*/ 2>/dev/null | head -n 1)
+if [ -n "$readback" ] && cmp -s demo_fw.bin "${readback}FW_Bank2.bin"; then
+    echo "=== build/demo/${readback}FW_Bank2.bin equals demo_fw.bin; the log is build/demo/${readback}log.txt."
+else
+    echo "=== The image read back differs from demo_fw.bin or is missing."
+fi
+echo
+echo "=== Now Kestrel's menu on the same unit (S shows the banks, Q quits)."
+sleep 3
+status=0
+"$root/build/linux/kestrel" /interface 3 || status=$?
 echo "Kestrel ended with status $status."
 exit $status

@@ -1,6 +1,8 @@
 // POSIX files and folders: stat, mkdir, and '/' between folder and name.
 #include "platform/file_system.h"
 
+#include <cstdio>
+
 #include <sys/stat.h>
 
 std::optional<file_status> get_file_status(const std::string& name) {
@@ -17,5 +19,11 @@ void make_folder(const std::string& name) {
     // existing folder (EEXIST) is simply reused.
     (void)mkdir(name.c_str(), 0777);
 }
+
+bool replace_file(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;  // atomic, replaces the target
+}
+
+bool remove_file(const std::string& name) { return std::remove(name.c_str()) == 0; }
 
 char path_separator() { return '/'; }

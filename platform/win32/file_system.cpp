@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstdio>
 #include <cstdlib>
+
+#include <windows.h>
 
 namespace {
 
@@ -40,5 +43,12 @@ void make_folder(const std::string& name) {
     const std::string command = "md \"" + name + "\" >nul 2>&1";
     (void)std::system(command.c_str());
 }
+
+bool replace_file(const std::string& from, const std::string& to) {
+    // rename() on Windows refuses an existing target; MoveFileEx replaces it in one step.
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool remove_file(const std::string& name) { return std::remove(name.c_str()) == 0; }
 
 char path_separator() { return '\\'; }

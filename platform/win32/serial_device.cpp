@@ -10,7 +10,10 @@
 namespace {
 
 constexpr DWORD input_wait_ms = 25;  // how long a wait for input lasts at most
-constexpr DWORD stuck_read_ms = 1000;
+// Beyond its time-out a wait for input is cancelled. Windows ends the read itself at the
+// time-out; wine on a busy machine has been seen to leave it running until cancelled, and every
+// answer from the unit would then wait that long.
+constexpr DWORD stuck_read_ms = 25;
 
 // One overlapped operation with its own event, used by one thread at a time.
 struct overlapped_slot {

@@ -17,8 +17,9 @@
 #include "protocol/retry.h"
 #include "protocol/senders.h"
 #include "support/capture.h"
-#include "support/temp_folder.h"
 #include "support/fake_link.h"
+#include "support/loader_reset.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -34,10 +35,7 @@ bool has(const std::string& text, const std::string& part) {
 class DialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        reset_firmware_operation();
-        reset_request_templates();
-        reset_retry_budgets();
-        reset_link_mode();  // the card link: requests go straight to the fake link
+        reset_loader_state();  // the card link: requests go straight to the fake link
         set_key_script("");
     }
     void TearDown() override {

@@ -37,7 +37,8 @@ int write(const std::string& folder, int kind, const std::string& name, const st
 class OutputFiles : public ::testing::Test {
 protected:
     void TearDown() override {
-        write_output("", OUT_WRITE_CLOSE, "", nullptr, 0);  // closes what a test left open
+        OutputCapture quiet;
+        discard_output();  // removes what a test left open
     }
 
 private:
@@ -68,20 +69,27 @@ TEST_F(OutputFiles, NamesAndPathsForEveryFileType) {
     EXPECT_EQ(output_path("", "log.txt"), "log.txt");
 }
 
-TEST_F(OutputFiles, BlocksOfOneUploadAreJoinedInOrder) {
+TEST_F(OutputFiles, BlocksOfOneUploadAreJoinedInOrderAndNamedOnlyAtTheEnd) {
     const std::string folder = "2026_03_02_09_05_07";
+    const fs::path final_path = fs::path(folder) / "SW_Bank3.srec";
+    const fs::path temporary = unfinished_path(final_path.string());
     OutputCapture out;
     EXPECT_EQ(write(folder, OUT_CREATE, "SW_Bank3.srec", "abc"), 0);
     EXPECT_EQ(write(folder, OUT_WRITE, "SW_Bank3.srec", ""), 0);
     EXPECT_EQ(write(folder, OUT_WRITE, "SW_Bank3.srec", "def"), 0);
+    EXPECT_TRUE(output_unfinished());
+    EXPECT_FALSE(fs::exists(final_path));
+    EXPECT_EQ(content_of(temporary), "abcdef");
     EXPECT_EQ(write(folder, OUT_WRITE_CLOSE, "SW_Bank3.srec", "gh"), 0);
     EXPECT_EQ(out.take(), "");
-    EXPECT_EQ(content_of(fs::path(folder) / "SW_Bank3.srec"), "abcdefgh");
+    EXPECT_FALSE(output_unfinished());
+    EXPECT_FALSE(fs::exists(temporary));
+    EXPECT_EQ(content_of(final_path), "abcdefgh");
 
-    // Closed: a further block has nowhere to go.
-    EXPECT_EQ(write(folder, OUT_WRITE, "SW_Bank3.srec", "ij"), 0);
+    // Closed: a further block has nowhere to go, and the finished file stays as it is.
+    EXPECT_EQ(write(folder, OUT_WRITE, "SW_Bank3.srec", "ij"), OUT_NOT_WRITTEN);
     EXPECT_EQ(out.text(), "Could not write to output file. Lenght 2\n");
-    EXPECT_EQ(content_of(fs::path(folder) / "SW_Bank3.srec"), "abcdefgh");
+    EXPECT_EQ(content_of(final_path), "abcdefgh");
 }
 
 TEST_F(OutputFiles, SingleBlockReplacesAnOlderFileInAnExistingFolder) {
@@ -98,22 +106,36 @@ TEST_F(OutputFiles, SingleBlockReplacesAnOlderFileInAnExistingFolder) {
 TEST_F(OutputFiles, UncreatableFileIsReportedAndLaterBlocksGoNowhere) {
     std::ofstream("blocker") << "a file where the folder should be";
     OutputCapture out;
-    EXPECT_EQ(write("blocker", OUT_CREATE, "FW_Bank1.bin", "abc"), -1);
+    EXPECT_EQ(write("blocker", OUT_CREATE, "FW_Bank1.bin", "abc"), OUT_NOT_CREATED);
     EXPECT_EQ(out.take(), "Could not create " + output_path("blocker", "FW_Bank1.bin") + " \n");
-    EXPECT_EQ(write("blocker", OUT_WRITE_CLOSE, "FW_Bank1.bin", "12345"), 0);
+    EXPECT_EQ(write("blocker", OUT_WRITE_CLOSE, "FW_Bank1.bin", "12345"), OUT_NOT_WRITTEN);
     EXPECT_EQ(out.take(), "Could not write to output file. Lenght 5\n");
-    EXPECT_EQ(write("blocker", OUT_WRITE_CLOSE, "FW_Bank1.bin", ""), 0);
-    EXPECT_EQ(write("blocker", 3, "FW_Bank1.bin", "abc"), -1);
+    EXPECT_EQ(write("blocker", 3, "FW_Bank1.bin", "abc"), OUT_NOT_CREATED);
     EXPECT_EQ(out.text(), "");
     EXPECT_EQ(content_of("blocker"), "a file where the folder should be");
 }
 
-// An upload that ends before its last block leaves its file open; the next one closes it.
-TEST_F(OutputFiles, UploadEndedEarlyKeepsItsBlocksAndSpoilsNothing) {
+// An upload that ends early leaves nothing that could be taken for a whole image: neither its
+// temporary file nor a file of the image's name. An older complete file of that name stays.
+TEST_F(OutputFiles, UploadEndedEarlyLeavesNothingBehind) {
+    fs::create_directory("a");
+    std::ofstream(fs::path("a") / "FW_Bank1.bin") << "an older complete image";
+    OutputCapture out;
+    EXPECT_EQ(write("a", OUT_CREATE, "FW_Bank1.bin", "first"), 0);
+    discard_output();
+    const std::string path = output_path("a", "FW_Bank1.bin");
+    EXPECT_EQ(out.take(), "Incomplete file " + path + " removed\n");
+    EXPECT_FALSE(fs::exists(unfinished_path(path)));
+    EXPECT_EQ(content_of(path), "an older complete image");
+    discard_output();  // nothing open: nothing said
+    EXPECT_EQ(out.take(), "");
+
+    // The next upload's first block removes an unfinished one as well.
     EXPECT_EQ(write("a", OUT_CREATE, "FW_Bank1.bin", "first"), 0);
     EXPECT_EQ(write("b", OUT_CREATE, "FW_Bank2.bin", "second"), 0);
+    EXPECT_EQ(out.take(), "Incomplete file " + path + " removed\n");
     EXPECT_EQ(write("b", OUT_WRITE_CLOSE, "FW_Bank2.bin", "+"), 0);
-    EXPECT_EQ(content_of(fs::path("a") / "FW_Bank1.bin"), "first");
+    EXPECT_FALSE(fs::exists(unfinished_path(path)));
     EXPECT_EQ(content_of(fs::path("b") / "FW_Bank2.bin"), "second+");
 }
 

@@ -82,6 +82,8 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
             flag = &line.unit.faults.silent;
         } else if (option == "--wrong-block-once") {
             flag = &line.unit.faults.wrong_block_once;
+        } else if (option == "--wrong-crc") {
+            flag = &line.unit.faults.wrong_crc;
         }
         if (flag != nullptr || option == "--no-pacing") {
             if (reader.has_inline_value()) {
@@ -98,7 +100,7 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
         const bool known =
             option == "--port" || option == "--dir" || option == "--wine-prefix" ||
             option == "--verbose" || option == "--boot-delay" || option == "--corrupt" ||
-            option == "--drop" || option == "--dl-fail-at" || option == "--boot-fail-to" ||
+            option == "--corrupt-answers" || option == "--drop" || option == "--dl-fail-at" || option == "--boot-fail-to" ||
             option == "--seed" || option == "--record";
         if (!known) {
             return failure("unknown option " + option);
@@ -141,13 +143,15 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
                 return bad("milliseconds, 0 to 600000");
             }
             line.unit.boot_delay = std::chrono::milliseconds(*n);
-        } else if (option == "--corrupt" || option == "--drop") {
+        } else if (option == "--corrupt" || option == "--corrupt-answers" || option == "--drop") {
             const auto p = parse_number<double>(text);
             if (!p || !(*p >= 0.0 && *p <= 1.0)) {
                 return bad("a probability 0 to 1");
             }
-            (option == "--corrupt" ? line.unit.faults.corrupt_probability
-                                   : line.unit.faults.drop_probability) = *p;
+            sim_faults& faults = line.unit.faults;
+            (option == "--corrupt"           ? faults.corrupt_probability
+             : option == "--corrupt-answers" ? faults.corrupt_answer_probability
+                                             : faults.drop_probability) = *p;
         } else if (option == "--dl-fail-at") {
             const auto n = parse_number<std::uint16_t>(text);
             if (!n) {
@@ -191,11 +195,13 @@ Unit:
 
 Faults:
   --corrupt P         corrupt each message byte sent with probability P (wrong checksum)
+  --corrupt-answers P corrupt each answer sent with probability P (one byte, wrong checksum)
   --drop P            leave out each answer with probability P
   --dl-fail-at K      answer DL_DATA chunk K with DL_FAIL
   --file-failed       answer every FILE_REQ with FILE_FAILED
   --silent            answer nothing at all
   --wrong-block-once  give the first FILE_ACK a wrong block number
+  --wrong-crc         report a wrong CRC-32 of the stored images and EEPROMs (data stay right)
   --boot-fail-to B    every boot to banks 1-3 fails and the unit ends in bank B
   --seed S            seed of the random faults (default 1)
 

@@ -403,7 +403,10 @@ void unit_core::on_eeprom_info_req(std::span<const std::uint8_t> message,
     const std::uint8_t type = message[eeprom_info_req_at::file_type];
     const std::uint8_t channel = message[eeprom_info_req_at::channel];
     if (const eeprom_device* device = view_.memory.eeprom(type, channel)) {
-        send(eeprom_ack_answer(type, channel, device->content), at);
+        message_t answer = eeprom_ack_answer(type, channel, device->content);
+        std::uint8_t* crc = answer.data() + eeprom_ack_at::file_crc;
+        put_be32(crc, faults_.reported_crc(get_be32(crc)));
+        send(std::move(answer), at);
         return;
     }
     trace_.note(at, "no EEPROM of type %u, channel index %u: FILE_FAILED", unsigned{type},
@@ -426,7 +429,17 @@ void unit_core::on_log_req(std::span<const std::uint8_t> message, sim_clock::tim
 
 void unit_core::send_flash_info(sim_clock::time_point at) {
     for (std::size_t k = 0; k < view_.memory.banks.size(); ++k) {
-        send(flash_info_answer(k, view_.memory.banks[k]), at);
+        // The records as reported, without the images' contents, which FLASH_INFO never holds.
+        const flash_bank& stored = view_.memory.banks[k];
+        flash_bank reported;
+        reported.fpga.descriptor = stored.fpga.descriptor;
+        reported.fpga.notes = stored.fpga.notes;
+        reported.software.descriptor = stored.software.descriptor;
+        reported.software.notes = stored.software.notes;
+        for (stored_image* image : {&reported.fpga, &reported.software}) {
+            image->descriptor.crc = faults_.reported_crc(image->descriptor.crc);
+        }
+        send(flash_info_answer(k, reported), at);
     }
 }
 

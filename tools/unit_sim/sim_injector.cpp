@@ -7,6 +7,13 @@
 namespace {
 
 constexpr unsigned checked_bits = 4;  // crc8_serial covers the low four bits of each byte
+// Any CRC-32 other than the true one; flips high and low bits alike.
+constexpr std::uint32_t wrong_crc_pattern = 0x5A5AA5A5U;
+
+// The length field stays whole, so that the receiver still finds the frame.
+bool may_corrupt(std::size_t index) {
+    return index != head_length && index != head_length + 1;
+}
 
 }  // namespace
 
@@ -19,6 +26,14 @@ bool fault_injector::take_wrong_block() noexcept {
     const bool wrong = wrong_block_pending_;
     wrong_block_pending_ = false;
     return wrong;
+}
+
+std::uint32_t fault_injector::reported_crc(std::uint32_t crc) const noexcept {
+    return faults_.wrong_crc ? crc ^ wrong_crc_pattern : crc;
+}
+
+void fault_injector::flip_checked_bit(std::uint8_t* body, std::size_t index) {
+    body[index] = static_cast<std::uint8_t>(body[index] ^ (1U << (random_() % checked_bits)));
 }
 
 bool fault_injector::chance(double probability) {
@@ -41,16 +56,25 @@ fault_injector::fate fault_injector::frame_answer(const std::vector<std::uint8_t
         return fate::dropped;
     }
     frame = serial_frame(message.data(), message.size());
+    std::uint8_t* body = frame.data() + frame_message_offset;
+    if (chance(faults_.corrupt_answer_probability) && message.size() > head_length + 2) {
+        // One flip of a checked bit always changes the checksum.
+        std::size_t index = random_() % (message.size() - 2);
+        if (index >= head_length) {
+            index += 2;
+        }
+        flip_checked_bit(body, index);
+        return fate::corrupted;
+    }
     if (faults_.corrupt_probability <= 0.0) {
         return fate::sent;
     }
-    std::uint8_t* body = frame.data() + frame_message_offset;
     bool corrupted = false;
     for (std::size_t i = 0; i < message.size(); ++i) {
-        if (i == head_length || i == head_length + 1 || !chance(faults_.corrupt_probability)) {
+        if (!may_corrupt(i) || !chance(faults_.corrupt_probability)) {
             continue;
         }
-        body[i] = static_cast<std::uint8_t>(body[i] ^ (1U << (random_() % checked_bits)));
+        flip_checked_bit(body, i);
         corrupted = true;
     }
     if (!corrupted) {

@@ -1,6 +1,6 @@
-// The faults the unit injects on its way out: silence, dropped answers and corrupted bytes,
-// decided by a seeded generator so that a run can be repeated, and the one-off wrong block
-// number of a file answer.
+// The faults the unit injects on its way out: silence, dropped answers, corrupted answers and
+// corrupted bytes, decided by a seeded generator so that a run can be repeated; the one-off
+// wrong block number of a file answer; and the wrong CRC-32 the unit may report.
 #pragma once
 
 #include <cstdint>
@@ -20,14 +20,19 @@ public:
     // True once after wrong_block_once was set: this file answer gets a wrong block number.
     bool take_wrong_block() noexcept;
 
+    // The CRC-32 the unit reports for stored data whose true CRC-32 is `crc`.
+    std::uint32_t reported_crc(std::uint32_t crc) const noexcept;
+
     enum class fate { sent, corrupted, dropped, silenced };
     // The serial frame of an answer as it goes on the line. Corruption flips one of the four
     // checked bits of a message byte, never the length field, so that the receiver still finds
-    // the frame whole and rejects it by its checksum. `frame` is empty unless something is sent.
+    // the frame whole and rejects it by its checksum: a corrupted answer gets one such flip, a
+    // corrupted byte one each. `frame` is empty unless something is sent.
     fate frame_answer(const std::vector<std::uint8_t>& message, std::vector<std::uint8_t>& frame);
 
 private:
     bool chance(double probability);
+    void flip_checked_bit(std::uint8_t* body, std::size_t index);
 
     sim_faults faults_;
     bool wrong_block_pending_ = false;

@@ -15,12 +15,18 @@
 // run with the same seed and the same traffic misbehaves the same way.
 struct sim_faults {
     double corrupt_probability = 0.0;  // per message byte sent: flip one bit, the checksum fails
+    // Per answer sent: one bit of one byte flipped, the checksum fails. Unlike the per-byte
+    // fault it hurts a long answer no more than a short one, so long transfers still finish.
+    double corrupt_answer_probability = 0.0;
     double drop_probability = 0.0;     // per answer: not sent at all
     std::optional<std::uint16_t> dl_fail_at_chunk;  // DL_DATA with this number gets DL_FAIL
     bool file_failed = false;          // every FILE_REQ gets FILE_FAILED
     bool silent = false;               // nothing is sent at all, requests are still taken in
     bool wrong_block_once = false;     // the next FILE_ACK carries a wrong block number, once
     std::optional<std::uint8_t> boot_fail_to;  // a boot to banks 1-3 falls back to this bank
+    // FLASH_INFO and EEPROM_ACK report a wrong CRC-32 for what is stored; the data sent for a
+    // FILE_REQ stay correct.
+    bool wrong_crc = false;
 };
 
 struct sim_unit_options {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <optional>
 #include <poll.h>
@@ -25,16 +26,19 @@ std::optional<sim_clock::time_point> earliest(std::optional<sim_clock::time_poin
     return std::min(*a, *b);
 }
 
-// poll() time-out in whole milliseconds, rounded up so that a wake-up is never early.
-int poll_timeout(std::optional<sim_clock::time_point> wake, sim_clock::time_point now) {
+// ppoll() time-out: none when nothing is due. Exact to the nanosecond, so that a byte leaves
+// when a real line would let it go, not up to a millisecond late.
+std::optional<timespec> poll_timeout(std::optional<sim_clock::time_point> wake,
+                                     sim_clock::time_point now) {
     if (!wake) {
-        return -1;
+        return std::nullopt;
     }
-    if (*wake <= now) {
-        return 0;
-    }
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*wake - now).count();
-    return static_cast<int>(std::min<long long>(wait, 60'000));
+    const auto left = std::max(sim_clock::duration::zero(), *wake - now);
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    timespec wait{};
+    wait.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    wait.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    return wait;
 }
 
 }  // namespace
@@ -259,7 +263,8 @@ void sim_unit::run() {
         if (blocked) {
             fds[0].events |= POLLOUT;
         }
-        if (::poll(fds.data(), fds.size(), poll_timeout(wake_at, sim_clock::now())) < 0) {
+        std::optional<timespec> wait = poll_timeout(wake_at, sim_clock::now());
+        if (::ppoll(fds.data(), fds.size(), wait ? &*wait : nullptr, nullptr) < 0) {
             continue;  // interrupted by a signal: look again
         }
         if ((fds[1].revents & POLLIN) != 0) {

@@ -1,0 +1,246 @@
+#include "protocol/upload.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "console/log_listing.h"
+#include "console/output_files.h"
+#include "console/timestamp.h"
+#include "link/crc.h"
+#include "platform/output.h"
+#include "protocol/loader_state.h"
+#include "protocol/messages.h"
+#include "protocol/operations.h"
+#include "protocol/retry.h"
+#include "protocol/run_outcome.h"
+#include "protocol/senders.h"
+
+namespace {
+
+// The CRC-32 of the blocks received so far, carried from block to block.
+std::uint32_t running_crc = 0;
+
+void ask_for_block(std::uint32_t block) {
+    send_file_request(static_cast<std::uint16_t>(firmware_operation.chunk_size),
+                      firmware_operation.bank, static_cast<std::uint16_t>(block),
+                      firmware_operation.file_type);
+}
+
+// Back to idle after the upload or the log, with its last message left on screen.
+void finish(int& op_state) {
+    op_state = state0;
+    firmware_operation.block_received.clear();
+    firmware_operation.redraw_request = 1;
+}
+
+void fail(int& op_state) {
+    discard_output();
+    note_operation_failed();
+    finish(op_state);
+}
+
+// What the first block fixes: the file's size and CRC-32 (from the bank record for a flash
+// image, from EEPROM_ACK for an EEPROM) and so the number of blocks. False, after a message,
+// when the upload cannot go on.
+bool take_first_block(std::uint16_t length) {
+    const int type = firmware_operation.file_type;
+    if (find_file_type(type) == nullptr) {
+        out_printf("Upload ended: the unit answered with unknown file type %d\n", type);
+        return false;
+    }
+    if (length == 0) {
+        out_printf("Upload ended: the unit sent a first block without data\n");
+        return false;
+    }
+    if (type == file_type_fpga || type == file_type_software) {
+        const std::uint8_t bank = firmware_operation.bank;
+        if (bank >= bank_records) {
+            out_printf("Upload ended: there is no bank %d\n", int{bank});
+            return false;
+        }
+        const image_descriptor& image =
+            type == file_type_fpga ? banks[bank].fpga : banks[bank].software;
+        firmware_operation.file_size = image.size;
+        firmware_operation.file_crc = image.crc;
+    }
+    const std::uint32_t size = firmware_operation.file_size;
+    if (size == 0) {
+        out_printf("Upload ended: the unit reports no file there (size 0)\n");
+        return false;
+    }
+    firmware_operation.seq_count = size / length + (size % length != 0 ? 1 : 0);
+    running_crc = 0xFFFFFFFFu;
+    return true;
+}
+
+// One block that arrived with the expected number.
+void take_block(int& op_state) {
+    const std::uint16_t block_length = block_buffer.data_length();
+    std::size_t length = block_length;
+    int kind = OUT_WRITE;
+    const bool first = firmware_operation.expected_seq == 0;
+    if (first) {
+        kind = OUT_CREATE;
+        if (!take_first_block(block_length)) {
+            fail(op_state);
+            return;
+        }
+    }
+    const std::uint32_t count = firmware_operation.seq_count;
+    const bool last = firmware_operation.expected_seq == count - 1;
+    if (last) {
+        kind = first ? OUT_CREATE_CLOSE : OUT_WRITE_CLOSE;
+        // The unit sends every block full; the last is cut to the file size here.
+        const std::uint32_t before = (count - 1) * block_length;
+        length = static_cast<std::uint16_t>(firmware_operation.file_size - before);
+        // Never more than the block carried: a short block then fails the CRC check.
+        length = std::min<std::size_t>(length, block_length);
+    }
+    const std::uint32_t initial = first ? 0xFFFFFFFFu : ~running_crc;
+    running_crc = crc32_file(block_buffer.data(), length, initial);
+    if (kind == OUT_WRITE_CLOSE && running_crc != firmware_operation.file_crc) {
+        out_printf("CRC32 Error %08X expected %08X\n\r", running_crc,
+                   firmware_operation.file_crc.load());
+        // A file that does not match must not take the image's name.
+        fail(op_state);
+        return;
+    }
+    const std::string name = output_file_name(firmware_operation.file_type,
+                                              firmware_operation.bank)
+                                 .value_or(std::string());
+    const std::string folder = firmware_operation.output_folder.c_str();
+    const int written = write_output(folder, kind, name, block_buffer.data(), length);
+    if (written != 0) {
+        out_printf("Error %d writing to file %s in %s\n", written, name.c_str(), folder.c_str());
+        fail(op_state);
+        return;
+    }
+    if (firmware_operation.verbose_level > 0) {
+        out_printf("  file seq %d received out of %d\r",
+                   static_cast<int>(firmware_operation.expected_seq + 1), static_cast<int>(count));
+    }
+    if (!last) {
+        ++firmware_operation.expected_seq;
+        firmware_operation.block_received.clear();
+        ask_for_block(firmware_operation.expected_seq);
+        return;
+    }
+    if (firmware_operation.verbose_level > 0) {
+        out_printf("\nupload completed\n");
+    }
+    finish(op_state);
+}
+
+bool is_last_log_block() {
+    const unsigned blocks_so_far = log_report.seq_no + 1u;
+    return blocks_so_far * log_report.seq_no_size >= log_report.max_entries;
+}
+
+void write_log_file() {
+    if (firmware_operation.batch_mode == 0) {
+        make_timestamp(firmware_operation.output_folder);
+    }
+    const std::size_t wanted =
+        static_cast<std::size_t>(log_report.entry_length) * log_report.entry_count;
+    const std::size_t length = std::min(wanted, log_buffer.size());
+    if (write_whole_output(firmware_operation.output_folder.c_str(), "log.txt",
+                           log_buffer.data(), length) != 0) {
+        note_operation_failed();
+    }
+}
+
+void log_block(int& op_state) {
+    if (log_report.seq_no != firmware_operation.expected_seq) {
+        out_printf("Error in receiving the log. Seq no mismatch %d %d\n",
+                   static_cast<int>(firmware_operation.expected_seq), int{log_report.seq_no});
+        firmware_operation.expected_seq = 0;
+        op_state = state0;
+        firmware_operation.redraw_request = 1;
+        note_operation_failed();
+        return;
+    }
+    if (!is_last_log_block()) {
+        ++firmware_operation.expected_seq;
+        send_log_request(static_cast<std::uint8_t>(firmware_operation.expected_seq));
+        return;
+    }
+    write_log_file();
+    firmware_operation.expected_seq = 0;
+    if (op_state == state14) {
+        // No redraw: the listing stays on screen.
+        print_log_entries(log_report.entry_count, log_buffer.data(), log_report.entry_length,
+                          log_buffer.size());
+    } else {
+        firmware_operation.redraw_request = 1;
+    }
+    op_state = state0;
+}
+
+}  // namespace
+
+void upload_pass(int& op_state) {
+    if (firmware_operation.boot_status.load(std::memory_order_acquire) != boot_status_none) {
+        // The unit has rebooted (into its boot loader, to serve the upload): ask again.
+        firmware_operation.active_bank = firmware_operation.current_bank;
+        firmware_operation.boot_status = boot_status_none;
+        ask_for_block(firmware_operation.expected_seq);
+    }
+    if (firmware_operation.file_failed.test()) {
+        out_printf("File upload failed\n");
+        firmware_operation.file_failed.clear();
+        fail(op_state);
+        return;
+    }
+    if (firmware_operation.block_received.test()) {
+        const std::uint16_t number = block_buffer.chunk_number();
+        if (number != firmware_operation.expected_seq) {
+            out_printf("Error in receiving the file. Seq no mismatch %d %d\n",
+                       static_cast<int>(firmware_operation.expected_seq), int{number});
+            firmware_operation.block_received.clear();
+            ask_for_block(firmware_operation.expected_seq);
+            return;
+        }
+        take_block(op_state);
+        return;
+    }
+    if (await_reply(op_state, budgets.state13, answer_timeout_ms) != -1) {
+        return;
+    }
+    if (op_state != state0 && budgets.state13 > 0) {
+        ask_for_block(firmware_operation.expected_seq);
+        if (firmware_operation.verbose_level > 0) {
+            out_printf("state13_retry seq no: %d\n\r",
+                       static_cast<int>(firmware_operation.expected_seq));
+        }
+        return;
+    }
+    out_printf("Unable to get the file from the unit. Too many retries\n\r");
+    fail(op_state);
+}
+
+void log_pass(int& op_state) {
+    if (firmware_operation.block_received.test()) {
+        firmware_operation.block_received.clear();
+        log_block(op_state);
+        return;
+    }
+    if (await_reply(op_state, budgets.log, answer_timeout_ms) != -1) {
+        return;
+    }
+    if (op_state != state0 && budgets.log > 0) {
+        send_log_request(static_cast<std::uint8_t>(firmware_operation.expected_seq));
+        if (firmware_operation.verbose_level > 0) {
+            out_printf("state12_retry seq no: %d\n\r",
+                       static_cast<int>(firmware_operation.expected_seq));
+        }
+        return;
+    }
+    out_printf("Unable to get the log from the unit. Too many retries\n\r");
+    firmware_operation.expected_seq = 0;
+    op_state = state0;
+    firmware_operation.redraw_request = 1;
+    note_operation_failed();
+}
+
+void abandon_upload() { discard_output(); }

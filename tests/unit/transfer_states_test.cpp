@@ -1,0 +1,593 @@
+// Downloads, uploads and the log, driven pass by pass through the operation loop with a fake
+// clock: what goes out on the link, what is printed, which files are left in the output folder.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/batch_operations.h"
+#include "console/dialogs.h"
+#include "console/file_picker.h"
+#include "console/keys.h"
+#include "console/output_files.h"
+#include "link/byte_order.h"
+#include "link/crc.h"
+#include "link/link_mode.h"
+#include "link/receiver.h"
+#include "link/serial_port.h"
+#include "protocol/dispatcher.h"
+#include "protocol/loader_state.h"
+#include "protocol/operations.h"
+#include "protocol/retry.h"
+#include "protocol/run_outcome.h"
+#include "support/capture.h"
+#include "support/fake_link.h"
+#include "support/temp_folder.h"
+#include "support/test_data.h"
+#include "support/transfer_bench.h"
+#include "support/unit_answers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using bytes = std::vector<std::uint8_t>;
+
+class TransferTest : public TransferBench {
+protected:
+    // Passes with the clock moving `step` ms before each, for `ms` ms or until the operation
+    // has ended (state0, or stateM1 after a download).
+    static void run_for(operation_loop& loop, std::uint32_t ms, std::uint32_t step = 100,
+                        bool stop_at_end = true) {
+        run_passes(loop, ms, step, [&loop, stop_at_end] {
+            return stop_at_end && (loop.op_state == state0 || loop.op_state == stateM1);
+        });
+    }
+
+    // ---- downloads ----
+    bytes make_file(std::size_t size) {
+        bytes data = pattern(size);
+        write_file("image.bin", data);
+        choose("image.bin");
+        return data;
+    }
+    void choose(const std::string& name) {
+        firmware_operation.file_path = name;
+        firmware_operation.file_name.assign(name);
+        firmware_operation.file_type = file_type_fpga;
+        firmware_operation.bank = 2;
+    }
+
+    // The block the last FILE_REQ asked for.
+    static std::uint16_t last_block_asked() {
+        return block_asked(FakeClockAndLink::sent_of(sub_code::FILE_REQ).back());
+    }
+};
+
+const fs::path fw_bank2 = fs::path("out") / "FW_Bank2.bin";
+const fs::path fw_bank2_part = fs::path(unfinished_path(fw_bank2.string()));
+
+}  // namespace
+
+// ---- Downloads ---------------------------------------------------------------------------
+
+TEST_F(TransferTest, ChunksAreFullSizedNumberedBigEndianAndCarryTheFileExactly) {
+    for (const std::size_t size : {std::size_t{1024}, std::size_t{1025}}) {
+        SetUp();
+        operation_loop loop(options);
+        const bytes data = make_file(size);
+        announce(loop);
+        ack_every_chunk(loop);
+        EXPECT_EQ(loop.op_state, stateM1);
+
+        const auto info = FakeClockAndLink::sent_of(sub_code::FIRMWARE_INFO);
+        ASSERT_EQ(info.size(), 1u);
+        ASSERT_EQ(info[0].bytes.size(), 152u);
+        EXPECT_EQ(get_be32(info[0].bytes.data() + 12), size);
+        EXPECT_EQ(get_be32(info[0].bytes.data() + 16), crc_of(data));
+
+        const auto chunks = FakeClockAndLink::sent_of(sub_code::DL_DATA);
+        ASSERT_EQ(chunks.size(), size == 1024 ? 2u : 3u) << size;
+        for (std::size_t k = 0; k < chunks.size(); ++k) {
+            const bytes& c = chunks[k].bytes;
+            ASSERT_EQ(c.size(), 522u);
+            EXPECT_EQ(bytes(c.begin(), c.begin() + 6), (bytes{0x2A, 0x10, 0x02, 0x05, 0x55, 0x11}));
+            EXPECT_EQ(c[6], 0);  // chunk number, high byte first
+            EXPECT_EQ(c[7], k);
+            const std::size_t valid = std::min<std::size_t>(512, size - k * 512);
+            EXPECT_EQ(get_be16(c.data() + 8), valid) << size << " chunk " << k;
+            EXPECT_EQ(bytes(c.begin() + 10, c.begin() + 10 + static_cast<long>(valid)),
+                      bytes(data.begin() + static_cast<long>(k * 512),
+                            data.begin() + static_cast<long>(k * 512 + valid)));
+        }
+        EXPECT_EQ(out.take(), "\ndownload completed\n");
+        EXPECT_EQ(FakeClockAndLink::sent().back().sub, sub_byte(sub_code::FLASH_INFO_REQ));
+        EXPECT_EQ(firmware_operation.seq_no, 0u);
+        EXPECT_EQ(firmware_operation.seq_count, 0u);
+    }
+}
+
+TEST_F(TransferTest, StaleAnswersAreClearedBeforeEachRequest) {
+    operation_loop loop(options);
+    make_file(700);
+    firmware_operation.dl_ready.raise();  // left over from an earlier download
+    loop.op_state = state2;
+    loop.pass();
+    EXPECT_FALSE(firmware_operation.dl_ready.test());
+    loop.pass();
+    EXPECT_EQ(loop.op_state, state3);
+
+    firmware_operation.fwinfo_acked.raise();
+    firmware_operation.chunk_failed.raise();
+    unit_answers(sub_code::DL_READY);
+    loop.pass();
+    EXPECT_EQ(loop.op_state, state4);
+    EXPECT_FALSE(firmware_operation.fwinfo_acked.test());
+    EXPECT_FALSE(firmware_operation.chunk_failed.test());
+
+    unit_answers(sub_code::FIRMWARE_INFO_ACK);
+    loop.pass();
+    firmware_operation.chunk_acked.raise();
+    loop.pass();  // chunk 0 goes out
+    loop.pass();
+    EXPECT_EQ(loop.op_state, state6);
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::DL_DATA).size(), 1u);
+}
+
+TEST_F(TransferTest, WaitingForTheBootLoaderRetriesOnceThenGivesUp) {
+    operation_loop loop(options);
+    make_file(100);
+    firmware_operation.current_bank = 2;
+    firmware_operation.verbose_level = 1;
+    loop.op_state = state2;
+    loop.pass();
+    EXPECT_EQ(out.take(), "Waiting for booting to bank 0 and start downloading image.bin\n");
+    run_for(loop, 39900);
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::DL_REQ).size(), 1u);  // 40 s are allowed
+    EXPECT_EQ(loop.op_state, state3);
+    run_for(loop, 20000);
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::DL_REQ).size(), 2u);
+    EXPECT_EQ(loop.op_state, state3);
+    EXPECT_EQ(out.take(), "state3_retry : 1\n\r");
+    run_for(loop, 45000);
+    EXPECT_EQ(out.take(), "Unable to send file to unit. Too many retries\n\r");
+    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(firmware_operation.redraw_request, 1);
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::DL_REQ).size(), 2u);
+    EXPECT_EQ(firmware_operation.retry_count, 2);
+    EXPECT_TRUE(FakeClockAndLink::sent_of(sub_code::FIRMWARE_INFO).empty());
+}
+
+TEST_F(TransferTest, NoFirmwareInfoAckAbortsAtTheFirstTimeOut) {
+    operation_loop loop(options);
+    make_file(100);
+    loop.op_state = state2;
+    loop.pass();
+    unit_answers(sub_code::DL_READY);
+    loop.pass();
+    ASSERT_EQ(loop.op_state, state4);
+    run_for(loop, 9900);
+    EXPECT_EQ(loop.op_state, state4);
+    run_for(loop, 1000);
+    EXPECT_EQ(out.take(), "Timeout. Operation aborted\n");
+    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FIRMWARE_INFO).size(), 1u);
+    EXPECT_TRUE(FakeClockAndLink::sent_of(sub_code::DL_DATA).empty());
+}
+
+TEST_F(TransferTest, AFailedChunkEndsTheDownloadWithoutRepeatingAnything) {
+    operation_loop loop(options);
+    make_file(3 * 512);
+    announce(loop);
+    unit_answers(sub_code::DL_ACK, {0, 0});
+    loop.pass();
+    loop.pass();  // chunk 1
+    unit_answers(sub_code::DL_FAIL, {0, 1});
+    loop.pass();
+    EXPECT_EQ(out.take(), "\ndownload failed\n");
+    EXPECT_EQ(loop.op_state, stateM1);
+    EXPECT_EQ(firmware_operation.redraw_request, 1);
+    EXPECT_FALSE(firmware_operation.chunk_failed.test());
+    const auto chunks = FakeClockAndLink::sent_of(sub_code::DL_DATA);
+    ASSERT_EQ(chunks.size(), 2u);
+    EXPECT_EQ(chunks[0].bytes[7], 0);
+    EXPECT_EQ(chunks[1].bytes[7], 1);
+    EXPECT_EQ(FakeClockAndLink::sent().back().sub, sub_byte(sub_code::FLASH_INFO_REQ));
+    EXPECT_TRUE(operation_failed());
+}
+
+TEST_F(TransferTest, ALostChunkAnswerSendsTheSameChunkAgainInSmallPieces) {
+    operation_loop loop(options);
+    make_file(1300);
+    firmware_operation.verbose_level = 1;
+    announce(loop);
+    unit_answers(sub_code::DL_ACK, {0, 0});
+    loop.pass();
+    loop.pass();  // chunk 1 goes out and is not answered
+    out.take();
+    run_for(loop, 10500, 100, false);
+    auto chunks = FakeClockAndLink::sent_of(sub_code::DL_DATA);
+    ASSERT_EQ(chunks.size(), 3u);
+    EXPECT_EQ(chunks[2].bytes, chunks[1].bytes);
+    EXPECT_EQ(chunks[2].bytes[7], 1);
+    EXPECT_EQ(small_chunks.load(), 1);
+    EXPECT_EQ(out.take(), "\nstate6_retry seq no: 1 Retry: 49\n\r");
+    ack_every_chunk(loop);
+    EXPECT_EQ(loop.op_state, stateM1);
+    chunks = FakeClockAndLink::sent_of(sub_code::DL_DATA);
+    ASSERT_EQ(chunks.size(), 4u);
+    EXPECT_EQ(get_be16(chunks[3].bytes.data() + 6), 2);
+    EXPECT_EQ(get_be16(chunks[3].bytes.data() + 8), 276);
+    EXPECT_NE(out.take().find("\ndownload completed\n"), std::string::npos);
+    EXPECT_EQ(FakeClockAndLink::sent().back().sub, sub_byte(sub_code::FLASH_INFO_REQ));
+}
+
+TEST_F(TransferTest, AFileThatCannotBeReadAnyMoreEndsTheOperationOnce) {
+    operation_loop loop(options);
+    choose("gone.bin");  // chosen, then removed
+    loop.op_state = state2;
+    loop.pass();
+    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(firmware_operation.redraw_request, 1);
+    EXPECT_TRUE(operation_failed());
+    loop.pass();
+    loop.pass();
+    EXPECT_EQ(count_of(out.text(), "Could not open gone.bin \n"), 1u) << out.text();
+    EXPECT_TRUE(FakeClockAndLink::sent().empty());
+}
+
+TEST_F(TransferTest, MoreChunksThanSixteenBitNumbersCanCountAreRefused) {
+    {
+        operation_loop loop(options);
+        choose("huge.bin");
+        std::ofstream("huge.bin", std::ios::binary).close();
+        fs::resize_file("huge.bin", 65536u * 512u + 1u);
+        loop.op_state = state2;
+        loop.pass();
+        EXPECT_EQ(loop.op_state, state0);
+        EXPECT_FALSE(out.take().empty());
+        EXPECT_TRUE(FakeClockAndLink::sent().empty());
+        EXPECT_TRUE(operation_failed());
+    }
+    {
+        SetUp();
+        operation_loop loop(options);
+        choose("huge.bin");
+        fs::resize_file("huge.bin", 65536u * 512u);
+        loop.op_state = state2;
+        loop.pass();
+        EXPECT_EQ(loop.op_state, state3);
+        EXPECT_EQ(firmware_operation.seq_count, 65536u);
+        EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::DL_REQ).size(), 1u);
+        EXPECT_EQ(out.take(), "");
+    }
+}
+
+TEST_F(TransferTest, OnTheSerialLinkLostAnswersAreAskedForAgainDespiteKeepAlives) {
+    on_serial_link();
+    operation_loop loop(options);
+    make_file(600);
+    firmware_operation.last_send_tick = FakeClockAndLink::now_ms();  // as after connecting
+    loop.op_state = state2;
+    loop.pass();
+    const std::uint32_t asked = FakeClockAndLink::now_ms();
+    run_for(loop, 41000, 100, false);
+    // Three keep-alives while waiting for DL_READY; they do not restart the 40-s wait.
+    const auto ready_asks = FakeClockAndLink::sent_of(sub_code::DL_REQ);
+    ASSERT_EQ(ready_asks.size(), 2u);
+    EXPECT_LE(ready_asks[1].time - asked, 40200u);
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::KEEP_ALIVE).size(), 3u);
+
+    unit_answers(sub_code::DL_READY);
+    loop.pass();
+    unit_answers(sub_code::FIRMWARE_INFO_ACK);
+    loop.pass();
+    loop.pass();
+    ASSERT_EQ(loop.op_state, state6);
+    const std::size_t alive_before = FakeClockAndLink::sent_of(sub_code::KEEP_ALIVE).size();
+    const std::uint32_t sent_at = FakeClockAndLink::now_ms();
+    run_for(loop, 15000, 100, false);  // the DL_ACK is lost
+    const auto chunks = FakeClockAndLink::sent_of(sub_code::DL_DATA);
+    ASSERT_EQ(chunks.size(), 2u);
+    EXPECT_EQ(chunks[0].time, sent_at);
+    EXPECT_LE(chunks[1].time - sent_at, 10300u);
+    EXPECT_EQ(chunks[1].bytes, chunks[0].bytes);
+    EXPECT_GT(FakeClockAndLink::sent_of(sub_code::KEEP_ALIVE).size(), alive_before);
+    EXPECT_EQ(loop.op_state, state6);
+}
+
+// ---- Uploads -----------------------------------------------------------------------------
+
+TEST_F(TransferTest, AGetAwayFromBankZeroRebootsFirstAndAsksOnTheBootReport) {
+    operation_loop loop(options);
+    firmware_operation.current_bank = 2;
+    begin_get(loop, file_type_fpga, 2);
+    ASSERT_EQ(FakeClockAndLink::sent().size(), 1u);
+    EXPECT_EQ(FakeClockAndLink::sent()[0].sub, sub_byte(sub_code::REBOOT_REQ));
+    EXPECT_EQ(FakeClockAndLink::sent()[0].bytes[6], 0x80);
+    loop.pass();
+    EXPECT_TRUE(FakeClockAndLink::sent_of(sub_code::FILE_REQ).empty());
+    unit_answers(sub_code::BOOTINFO_ACK, {0});
+    loop.pass();
+    const auto asks = FakeClockAndLink::sent_of(sub_code::FILE_REQ);
+    ASSERT_EQ(asks.size(), 1u);
+    EXPECT_EQ(asks[0].bytes, (bytes{0x2A, 0x10, 0x00, 0x07, 0x55, 0x09, 2, 1, 0x02, 0x00, 0, 0}));
+    EXPECT_EQ(firmware_operation.active_bank, 0);
+    EXPECT_EQ(firmware_operation.boot_status.load(), boot_status_none);
+    EXPECT_EQ(loop.op_state, state13);
+}
+
+TEST_F(TransferTest, AnImageOfThreeBlocksGetsItsNameOnlyWhenComplete) {
+    operation_loop loop(options);
+    const bytes image = fpga_image_of_bank2(1300);
+    begin_get(loop, file_type_fpga, 2);
+    for (std::uint16_t block = 0; block < 3; ++block) {
+        EXPECT_EQ(last_block_asked(), block);
+        unit_sends_block(block, image);
+        loop.pass();
+        if (block < 2) {
+            EXPECT_TRUE(fs::exists(fw_bank2_part)) << block;
+            EXPECT_FALSE(fs::exists(fw_bank2)) << block;
+            EXPECT_EQ(fs::file_size(fw_bank2_part), (block + 1) * 512u);
+            EXPECT_EQ(loop.op_state, state13);
+        }
+    }
+    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(content_of(fw_bank2), image);
+    EXPECT_FALSE(fs::exists(fw_bank2_part));
+    EXPECT_EQ(firmware_operation.redraw_request, 1);
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FILE_REQ).size(), 3u);
+    EXPECT_FALSE(operation_failed());
+    EXPECT_EQ(out.text(), "");
+}
+
+TEST_F(TransferTest, AWrongCrcLeavesNoFile) {
+    operation_loop loop(options);
+    const bytes image = fpga_image_of_bank2(1300, 1, 0x00010000u);
+    begin_get(loop, file_type_fpga, 2);
+    for (std::uint16_t block = 0; block < 3; ++block) {
+        unit_sends_block(block, image);
+        loop.pass();
+    }
+    char crc_line[80];
+    std::snprintf(crc_line, sizeof crc_line, "CRC32 Error %08X expected %08X\n\r", crc_of(image),
+                  crc_of(image) ^ 0x00010000u);
+    EXPECT_EQ(out.text(), std::string(crc_line) + removal_line("out", "FW_Bank2.bin"));
+    EXPECT_FALSE(fs::exists(fw_bank2));
+    EXPECT_FALSE(fs::exists(fw_bank2_part));
+    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_TRUE(operation_failed());
+}
+
+TEST_F(TransferTest, AOneBlockEepromIsWrittenAtOnceWithoutACrcCheck) {
+    operation_loop loop(options);
+    begin_get(loop, file_type_controller, 0);
+    ASSERT_EQ(FakeClockAndLink::sent_of(sub_code::EEPROM_INFO_REQ).size(), 1u);
+    // Size 300 and a CRC that matches nothing.
+    unit_answers(sub_code::EEPROM_ACK, {3, 0, 0, 0, 0x01, 0x2C, 0xDE, 0xAD, 0xBE, 0xEF});
+    loop.pass();
+    const bytes eeprom = pattern(300);
+    unit_sends_block(0, eeprom);
+    loop.pass();
+    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(content_of(fs::path("out") / "Controller.eeprom"), eeprom);
+    EXPECT_FALSE(fs::exists(fs::path(unfinished_path((fs::path("out") / "Controller.eeprom").string()))));
+    EXPECT_EQ(out.text(), "");
+    EXPECT_FALSE(operation_failed());
+}
+
+TEST_F(TransferTest, ABlockWithTheWrongNumberIsAskedForAgain) {
+    operation_loop loop(options);
+    const bytes image = fpga_image_of_bank2(1300);
+    begin_get(loop, file_type_fpga, 2);
+    unit_sends_block(0, image);
+    loop.pass();
+    unit_sends_block(1, image);
+    loop.pass();
+    unit_sends_block(3, image);
+    loop.pass();
+    EXPECT_EQ(out.take(), "Error in receiving the file. Seq no mismatch 2 3\n");
+    EXPECT_EQ(loop.op_state, state13);
+    const auto asks = FakeClockAndLink::sent_of(sub_code::FILE_REQ);
+    ASSERT_EQ(asks.size(), 4u);
+    EXPECT_EQ(block_asked(asks[2]), 2);
+    EXPECT_EQ(block_asked(asks[3]), 2);
+    unit_sends_block(2, image);
+    loop.pass();
+    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(content_of(fw_bank2), image);
+}
+
+TEST_F(TransferTest, AnUploadEndingEarlyRemovesItsFile) {
+    {
+        operation_loop loop(options);
+        const bytes image = fpga_image_of_bank2(1300);
+        begin_get(loop, file_type_fpga, 2);
+        unit_sends_block(0, image);
+        loop.pass();
+        ASSERT_TRUE(fs::exists(fw_bank2_part));
+        out.take();
+        unit_answers(sub_code::FILE_FAILED, {1, 0, 0, 0x05, 0x14, 1, 1});
+        loop.pass();
+        EXPECT_EQ(out.take(), "FILE_FAILED error 1 size 1300 type 1 no 1\nFile upload failed\n" +
+                                  removal_line("out", "FW_Bank2.bin"));
+        EXPECT_EQ(loop.op_state, state0);
+        EXPECT_FALSE(fs::exists(fw_bank2_part));
+        EXPECT_FALSE(fs::exists(fw_bank2));
+        EXPECT_TRUE(operation_failed());
+    }
+    {
+        SetUp();
+        operation_loop loop(options);
+        const bytes image = fpga_image_of_bank2(1300);
+        begin_get(loop, file_type_fpga, 2);
+        unit_sends_block(0, image);
+        loop.pass();
+        run_for(loop, 600000, 1000);  // block 1 never comes
+        EXPECT_EQ(out.text(), "Unable to get the file from the unit. Too many retries\n\r" +
+                                  removal_line("out", "FW_Bank2.bin"));
+        EXPECT_EQ(loop.op_state, state0);
+        // Blocks 0 and 1 asked for, block 1 again 49 times; the 50th time-out gives up.
+        EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FILE_REQ).size(), 51u);
+        EXPECT_EQ(firmware_operation.retry_count, 50);
+        EXPECT_FALSE(fs::exists(fw_bank2_part));
+        EXPECT_TRUE(operation_failed());
+    }
+}
+
+TEST_F(TransferTest, AFirstBlockThatCannotBeSizedOrNamedEndsTheUpload) {
+    enum { empty_block, unknown_type, no_image };
+    for (const int fault : {empty_block, unknown_type, no_image}) {
+        SetUp();
+        operation_loop loop(options);
+        if (fault == unknown_type) {
+            begin_get(loop, file_type_pa, 1);
+            unit_answers(sub_code::EEPROM_ACK, {9, 1, 0, 0, 0x01, 0x2C, 0, 0, 0, 0});
+            unit_sends_block(0, pattern(300));
+        } else {
+            fpga_image_of_bank2(fault == no_image ? 0 : 1300);
+            begin_get(loop, file_type_fpga, 2);
+            if (fault == empty_block) {
+                unit_answers(sub_code::FILE_ACK, {0, 0, 0, 0});
+            } else {
+                unit_sends_block(0, pattern(512));
+            }
+        }
+        loop.pass();
+        EXPECT_EQ(loop.op_state, state0) << fault;
+        EXPECT_FALSE(out.text().empty()) << fault;
+        EXPECT_EQ(out.text().find("Incomplete file"), std::string::npos) << out.text();
+        EXPECT_FALSE(fs::exists("out") && !fs::is_empty("out")) << fault;
+        EXPECT_TRUE(operation_failed()) << fault;
+        EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FILE_REQ).size(), 1u) << fault;
+    }
+}
+
+TEST_F(TransferTest, AKeyStartingAnotherOperationRemovesTheUnfinishedFile) {
+    operation_loop loop(options);
+    const bytes image = fpga_image_of_bank2(1300);
+    begin_get(loop, file_type_fpga, 2);
+    firmware_operation.batch_mode = 0;
+    firmware_operation.link_state = link_connected;
+    unit_sends_block(0, image);
+    loop.pass();
+    ASSERT_TRUE(fs::exists(fw_bank2_part));
+    set_key_script("t");  // fetch the log
+    loop.pass();
+    EXPECT_EQ(loop.op_state, state12);
+    EXPECT_FALSE(fs::exists(fw_bank2_part));
+    EXPECT_FALSE(fs::exists(fw_bank2));
+    EXPECT_EQ(out.text(), "Get Log\n" + removal_line("out", "FW_Bank2.bin"));
+    EXPECT_EQ(FakeClockAndLink::sent().back().sub, sub_byte(sub_code::LOG_REQ));
+    EXPECT_EQ(FakeClockAndLink::sent().back().bytes[6], 0);  // the log starts at its block 0
+    EXPECT_EQ(firmware_operation.expected_seq, 0u);
+}
+
+// ---- The log -----------------------------------------------------------------------------
+
+TEST_F(TransferTest, ALogOfTwoBlocksIsWrittenAndListed) {
+    bytes entries(16 * 80, 0);
+    for (int k = 0; k < 16; ++k) {
+        std::snprintf(reinterpret_cast<char*>(entries.data() + k * 80), 80, "event %d at %d", k,
+                      1000 + k);
+    }
+    for (const int state : {int{state12}, int{state14}}) {
+        SetUp();
+        operation_loop loop(options);
+        start_get_log(loop.op_state);
+        loop.op_state = state;
+        for (std::uint8_t block = 0; block < 2; ++block) {
+            bytes params = {11, 80, 16, block, 8};
+            params.insert(params.end(), entries.begin() + block * 640,
+                          entries.begin() + (block + 1) * 640);
+            unit_answers(sub_code::MESSAGE_LOG_ACK, params);
+            loop.pass();
+        }
+        const auto asks = FakeClockAndLink::sent_of(sub_code::LOG_REQ);
+        ASSERT_EQ(asks.size(), 2u);
+        EXPECT_EQ(asks[0].bytes[6], 0);
+        EXPECT_EQ(asks[1].bytes[6], 1);
+        EXPECT_EQ(loop.op_state, state0);
+        EXPECT_EQ(firmware_operation.expected_seq, 0u);
+        const std::string folder = firmware_operation.output_folder.c_str();
+        ASSERT_FALSE(folder.empty());
+        EXPECT_EQ(content_of(fs::path(folder) / "log.txt"),
+                  bytes(entries.begin(), entries.begin() + 11 * 80));
+        std::string expected = "Get Log\n";
+        if (state == state14) {
+            expected += "\n\r";
+            for (int k = 0; k < 11; ++k) {
+                char line[40];
+                std::snprintf(line, sizeof line, "%2d: event %d at %d\n", k, k, 1000 + k);
+                expected += line;
+            }
+        }
+        EXPECT_EQ(out.text(), expected);
+        EXPECT_EQ(firmware_operation.redraw_request, state == state14 ? 0 : 1);
+        fs::remove_all(folder);
+    }
+}
+
+TEST_F(TransferTest, ALogBlockWithTheWrongNumberEndsTheRetrieval) {
+    operation_loop loop(options);
+    start_get_log(loop.op_state);
+    out.take();
+    bytes params = {11, 80, 16, 1, 8};
+    params.resize(params.size() + 640, 'x');
+    unit_answers(sub_code::MESSAGE_LOG_ACK, params);
+    loop.pass();
+    EXPECT_EQ(out.text(), "Error in receiving the log. Seq no mismatch 0 1\n");
+    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(firmware_operation.redraw_request, 1);
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::LOG_REQ).size(), 1u);
+    EXPECT_TRUE(operation_failed());
+}
+
+TEST_F(TransferTest, TheLogBudgetOfOneGivesUpAtTheFirstTimeOut) {
+    operation_loop loop(options);
+    start_get_log(loop.op_state);
+    out.take();
+    run_for(loop, 9900);
+    EXPECT_EQ(loop.op_state, state12);
+    run_for(loop, 1000);
+    EXPECT_EQ(out.take(), "Unable to get the log from the unit. Too many retries\n\r");
+    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::LOG_REQ).size(), 1u);
+    // With the budget spent, a later retrieval aborts at its first time-out as well.
+    start_get_log(loop.op_state);
+    out.take();
+    run_for(loop, 11000);
+    EXPECT_EQ(out.take(), "Timeout. Operation aborted\n"
+                          "Unable to get the log from the unit. Too many retries\n\r");
+    EXPECT_EQ(loop.op_state, state0);
+}
+
+// ---- Exit status -------------------------------------------------------------------------
+
+TEST_F(TransferTest, ACommandLineRunEndsWithFourAfterAFailedOperation) {
+    struct {
+        int batch;
+        bool fail;
+        int status;
+    } const cases[] = {{1, true, exit_operation_failed}, {1, false, 0}, {0, true, 0}};
+    for (const auto& c : cases) {
+        SetUp();
+        firmware_operation.batch_mode = c.batch;
+        operation_loop loop(options);
+        make_file(1000);
+        announce(loop);
+        if (c.fail) {
+            unit_answers(sub_code::DL_FAIL, {0, 0});
+            loop.pass();
+        } else {
+            ack_every_chunk(loop);
+        }
+        EXPECT_EQ(loop.op_state, stateM1);
+        EXPECT_EQ(operation_failed(), c.fail);
+        EXPECT_EQ(loop.exit_status(), c.status) << c.batch << c.fail;
+    }
+}
