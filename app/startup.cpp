@@ -3,27 +3,76 @@
 #include <string>
 
 #include "app/options.h"
+#include "link/admxrc_wrapper.h"
+#include "link/card_receiver.h"
+#include "link/card_sender.h"
+#include "link/card_window.h"
 #include "link/comm_error.h"
 #include "link/link_mode.h"
 #include "link/receiver.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
 #include "platform/console.h"
-#include "platform/driver_library.h"
 #include "platform/output.h"
 #include "platform/process.h"
 #include "platform/user.h"
 #include "protocol/operations.h"
+#include "protocol/senders.h"
 
 namespace {
 
 constexpr std::uint32_t refused_port_pause_ms = 3000;
 
-// The card link: the driver library is looked for where the system finds libraries. Without
-// it there is no card to talk to.
-[[noreturn]] void open_card_link() {
-    out_printf("%s not found.\n", admxrc2_library_name());
-    process_exit(exit_no_card);
+// The one card of the run. It lives until the process ends, which closes the card and releases
+// the driver library.
+CADMXRCWrapper card;
+
+// The bitstream file of the run: the /bitfile value when given, else the file of the board type.
+const char* default_bitstream(int board_type) {
+    switch (board_type) {
+        case 2:
+            return "LMtestV2.bit";
+        case 5:
+            return "LMtestV5.bit";
+        case 6:
+            return "LMtestV6.bit";
+        default:
+            return nullptr;
+    }
+}
+
+// The card link: find the card, read the bitstream, configure the card, then hand its window
+// to the card's sender and receiver. Every failure ends the run.
+void open_card_link(const option_table& options) {
+    if (card.DetectCard() != CADMXRCWrapper::status_ok) {
+        process_exit(exit_no_card);
+    }
+    std::string bitstream_file;
+    if (options[opt_bitfile].given && options[opt_bitfile].value.text) {
+        bitstream_file = *options[opt_bitfile].value.text;
+    } else if (const char* name = default_bitstream(card.board_type())) {
+        bitstream_file = name;
+    } else {
+        out_printf("Unknown firmware version.\n");
+        process_exit(exit_unknown_board);
+    }
+    if (card.ReadBitstream(bitstream_file) != CADMXRCWrapper::status_ok) {
+        process_exit(exit_card_setup_failed);
+    }
+    if (options[opt_card].given || options[opt_index].given) {
+        out_printf("Neither /card nor /index are supported anymore. Default is index 0\n");
+        process_exit(exit_card_options_retired);
+    }
+    if (card.OpenAndConfigure() != CADMXRCWrapper::status_ok) {
+        process_exit(exit_card_setup_failed);
+    }
+    rx_register.store(card.board_type() == 6 ? card_rx_data_v6 : card_rx_data_v2,
+                      std::memory_order_release);
+    const mapped_window window{card.GetWindow()};
+    card_window.store(window.base, std::memory_order_release);
+    window.store(card_setup_a, 2);
+    window.store(card_setup_b, 1);
+    set_card_sender(&card_Send_Message);
 }
 
 void open_serial_link(std::uint32_t port_number) {
@@ -61,12 +110,16 @@ void kestrel_main(int argc, const char* const* argv) {
     const std::uint32_t interface = options[opt_interface].value.u;
     int status = 0;
     try {
-        if (interface == 0) {
-            open_card_link();
-        }
-        open_serial_link(interface);
+        // The console's crash handling comes first: the card's driver may put a fault handler
+        // of its own in front of it, passing on what is not its own.
         console_open();
-        start_receiver(&serial_receiver);
+        if (interface == 0) {
+            open_card_link(options);
+            start_receiver(&card_receiver);
+        } else {
+            open_serial_link(interface);
+            start_receiver(&serial_receiver);
+        }
         status = run_operations(options, user_name, options[opt_verbose].value.u & 0xFFu,
                        options[opt_safemode].value.b, options[opt_bank0].value.b);
     } catch (const ECommError& error) {

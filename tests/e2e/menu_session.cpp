@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -112,4 +113,45 @@ run_result MenuRun::quit() {
         << target_.name() << ": the run must end with LOADER_EXIT; the unit got:\n"
         << ::testing::PrintToString(lines);
     return result;
+}
+
+namespace {
+
+template <std::size_t N>
+std::string text_of(const char (&field)[N]) {
+    return std::string(field, ::strnlen(field, N));
+}
+
+}  // namespace
+
+std::string bank_table_text(const unit_memory& memory) {
+    std::string table = "  Bank information\n\n";
+    for (std::size_t k = 0; k < memory.banks.size(); ++k) {
+        const int number = static_cast<int>(k);
+        const flash_bank& bank = memory.banks[k];
+        if (!bank.fpga.valid() || !bank.software.valid()) {
+            table += printed("  Bank %i does not contain valid images\n\n", number);
+            continue;
+        }
+        const image_descriptor& image = bank.fpga.descriptor;
+        const image_descriptor& software = bank.software.descriptor;
+        table += printed("  Bank %i        : Image                     Software\n", number);
+        table += printed("  File name     : %-24s  %s\n", text_of(image.file_name).c_str(),
+                         text_of(software.file_name).c_str());
+        table += printed("  File date     : %-24s  %s\n", text_of(image.file_date).c_str(),
+                         text_of(software.file_date).c_str());
+        table += printed("  Download date : %-24s  %s\n", text_of(image.download_date).c_str(),
+                         text_of(software.download_date).c_str());
+        table += printed("  File CRC      : 0x%-22X  0x%X\n", image.crc, software.crc);
+        table += printed("  Flash addr    : 0x%-22X  0x%X\n", image.flash_address,
+                         software.flash_address);
+        table += printed("  File size     : %-24d  %d\n", static_cast<int>(image.size),
+                         static_cast<int>(software.size));
+        table += printed("  User          : %-24s  %s\n", text_of(bank.fpga.notes.user).c_str(),
+                         text_of(bank.software.notes.user).c_str());
+        table += printed("  Comment       : %-24s  %s\n\n",
+                         text_of(bank.fpga.notes.comment).c_str(),
+                         text_of(bank.software.notes.comment).c_str());
+    }
+    return table;
 }

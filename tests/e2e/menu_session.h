@@ -12,9 +12,13 @@
 
 #include "e2e/e2e_fixture.h"
 #include "e2e/program_run.h"
+#include "tools/unit_sim/sim_memory.h"
 
 // The screen of a connected unit below the header: status line and menu on a serial link.
 std::string connected_menu(int bank, int verbose_level);
+
+// The bank table as the user should see it, from what the unit holds.
+std::string bank_table_text(const unit_memory& memory);
 
 // printf into a string, for expected screen lines.
 std::string printed(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -19,43 +19,6 @@ namespace {
 
 constexpr const char* banner = "Kestrel QX_RL4471902-3";
 
-template <std::size_t N>
-std::string text_of(const char (&field)[N]) {
-    return std::string(field, ::strnlen(field, N));
-}
-
-// The bank table as the user should see it, from what the unit holds.
-std::string bank_table(const unit_memory& memory) {
-    std::string table = "  Bank information\n\n";
-    for (std::size_t k = 0; k < memory.banks.size(); ++k) {
-        const int number = static_cast<int>(k);
-        const flash_bank& bank = memory.banks[k];
-        if (!bank.fpga.valid() || !bank.software.valid()) {
-            table += printed("  Bank %i does not contain valid images\n\n", number);
-            continue;
-        }
-        const image_descriptor& image = bank.fpga.descriptor;
-        const image_descriptor& software = bank.software.descriptor;
-        table += printed("  Bank %i        : Image                     Software\n", number);
-        table += printed("  File name     : %-24s  %s\n", text_of(image.file_name).c_str(),
-                         text_of(software.file_name).c_str());
-        table += printed("  File date     : %-24s  %s\n", text_of(image.file_date).c_str(),
-                         text_of(software.file_date).c_str());
-        table += printed("  Download date : %-24s  %s\n", text_of(image.download_date).c_str(),
-                         text_of(software.download_date).c_str());
-        table += printed("  File CRC      : 0x%-22X  0x%X\n", image.crc, software.crc);
-        table += printed("  Flash addr    : 0x%-22X  0x%X\n", image.flash_address,
-                         software.flash_address);
-        table += printed("  File size     : %-24d  %d\n", static_cast<int>(image.size),
-                         static_cast<int>(software.size));
-        table += printed("  User          : %-24s  %s\n", text_of(bank.fpga.notes.user).c_str(),
-                         text_of(bank.software.notes.user).c_str());
-        table += printed("  Comment       : %-24s  %s\n\n",
-                         text_of(bank.fpga.notes.comment).c_str(),
-                         text_of(bank.software.notes.comment).c_str());
-    }
-    return table;
-}
 
 // What the unit got apart from KEEP_ALIVE, which an idle program sends on its own.
 std::vector<std::string> requests_but_keep_alive(const std::vector<std::string>& lines) {
@@ -95,7 +58,7 @@ TEST_F(MenuRun, ShowsTheBanksListsTheFolderAndSetsTheVerboseLevel) {
     const std::vector<std::string> sent_before_s = requests_but_keep_alive(wire());
     std::size_t from = mark();
     press("S");
-    const std::string table = bank_table(unit_->memory());
+    const std::string table = bank_table_text(unit_->memory());
     const std::size_t shown = await_text(table + "\n" + connected_menu(1, 0), from, redraw_wait());
     ASSERT_NE(shown, std::string::npos) << target_.name() << ": expected the bank table\n"
                                         << table << "\nbut the screen after S was:\n"

@@ -63,20 +63,36 @@ void make_pipe(pipe_ends& ends) {
     ends.write.reset(fds[1]);
 }
 
-// The test's own environment; under wine with the prefix of the run and the loader quiet.
-std::vector<std::string> environment_for(const program_target& target) {
+// The name part of a "NAME=value" entry, with its '='.
+std::string_view name_of(std::string_view entry) {
+    const std::size_t equals = entry.find('=');
+    return equals == std::string_view::npos ? entry : entry.substr(0, equals + 1);
+}
+
+// The test's own environment; under wine with the prefix of the run and the loader quiet; and
+// the run's own entries, which replace those of the same name.
+std::vector<std::string> environment_for(const program_target& target,
+                                         const std::vector<std::string>& extra) {
+    const auto replaced = [&](std::string_view text) {
+        for (const std::string& entry : extra) {
+            if (name_of(entry) == name_of(text)) {
+                return true;
+            }
+        }
+        return target.wine && (text.starts_with("WINEPREFIX=") || text.starts_with("WINEDEBUG="));
+    };
     std::vector<std::string> result;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string_view text(*entry);
-        if (target.wine && (text.starts_with("WINEPREFIX=") || text.starts_with("WINEDEBUG="))) {
-            continue;
+        if (!replaced(text)) {
+            result.emplace_back(text);
         }
-        result.emplace_back(text);
     }
     if (target.wine) {
         result.push_back("WINEPREFIX=" + target.prefix);
         result.push_back("WINEDEBUG=-all");
     }
+    result.insert(result.end(), extra.begin(), extra.end());
     return result;
 }
 
@@ -177,7 +193,7 @@ program_run::program_run(const program_target& target, const launch_settings& se
     posix_spawnattr_setflags(&spawn.attributes, flags);
 
     std::vector<std::string> argv_text = target.command(settings.args);
-    std::vector<std::string> env_text = environment_for(target);
+    std::vector<std::string> env_text = environment_for(target, settings.environment);
     const std::vector<char*> argv = null_terminated(argv_text);
     const std::vector<char*> envp = null_terminated(env_text);
     started_ = std::chrono::steady_clock::now();

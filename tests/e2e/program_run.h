@@ -38,6 +38,9 @@ struct launch_settings {
     unsigned short terminal_rows = 25;
     unsigned short terminal_columns = 80;
     std::function<void(termios&)> terminal_setup;
+    // "NAME=value" entries added to the environment the program gets, each replacing a
+    // variable of the same name from the test's own.
+    std::vector<std::string> environment;
 };
 
 struct run_result {
