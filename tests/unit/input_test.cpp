@@ -11,16 +11,14 @@
 #include "protocol/retry.h"
 #include "support/capture.h"
 #include "support/fake_link.h"
+#include "support/loader_reset.h"
 
 namespace {
 
 class InputTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        reset_firmware_operation();
-        reset_request_templates();
-        reset_retry_budgets();
-        reset_link_mode();
+        reset_loader_state();
     }
     void TearDown() override {
         clear_key_script();

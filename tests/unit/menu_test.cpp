@@ -9,16 +9,14 @@
 #include "protocol/retry.h"
 #include "support/capture.h"
 #include "support/fake_link.h"
+#include "support/loader_reset.h"
 
 namespace {
 
 class MenuKeys : public ::testing::Test {
 protected:
     void SetUp() override {
-        reset_firmware_operation();
-        reset_request_templates();
-        reset_retry_budgets();
-        reset_link_mode();
+        reset_loader_state();
         serial_link = 1;
         loader_mode = 1;
         firmware_operation.link_state = link_connected;
