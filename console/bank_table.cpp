@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/output.h"
+#include "protocol/bank_records.h"
 #include "protocol/fixed_text.h"
 #include "protocol/loader_state.h"
 
@@ -28,6 +29,10 @@ void print_bank_info() {
     for (int i = 0; i < static_cast<int>(bank_records); ++i) {
         const bank_info& b = banks[static_cast<std::size_t>(i)];
         const bank_notes& n = notes[static_cast<std::size_t>(i)];
+        if (bank_unknown(static_cast<std::size_t>(i))) {
+            out_printf("  Bank %i is unknown: the unit did not report it\n\n", i);
+            continue;
+        }
         if (b.fpga.status != 0 || b.software.status != 0) {
             out_printf("  Bank %i does not contain valid images\n\n", i);
             continue;

@@ -10,9 +10,11 @@
 #include "console/keys.h"
 #include "console/timestamp.h"
 #include "platform/output.h"
+#include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 #include "protocol/operations.h"
+#include "protocol/run_outcome.h"
 #include "protocol/senders.h"
 
 namespace {
@@ -25,6 +27,7 @@ constexpr std::size_t text_limit = 25;
 constexpr int get_started = 0;
 constexpr int boot_sent = 1;
 constexpr int dialog_cancelled = 2;
+constexpr int get_refused = 3;
 
 // The answers of a dialog, held apart until the dialog is through: a cancelled get leaves the
 // operation still running (an upload keeps asking for its blocks by type and bank) untouched.
@@ -249,6 +252,16 @@ int get_dialog(int kind, int& op_state) {
         a.commit();
         // A command-line run made its folder once at start and keeps it for every get.
         make_timestamp(firmware_operation.output_folder);
+    }
+    if (kind != dialog_eeprom && bank_unknown(firmware_operation.bank)) {
+        // The size and CRC-32 of the image come from the bank's record: without it there is
+        // nothing to fetch by, and nothing to check the file against.
+        out_printf("Bank %d is unknown: the unit did not report what it holds. Nothing is "
+                   "fetched\n",
+                   int{firmware_operation.bank.load()});
+        firmware_operation.redraw_request = 1;
+        note_operation_failed();
+        return get_refused;
     }
     if (kind == dialog_eeprom) {
         // Size and CRC come with EEPROM_ACK; should it be lost, an old size must not be taken

@@ -21,7 +21,8 @@ inline constexpr int load_declined = -1;  // no at "OK to load this file"
 int load_dialog(int kind, const char* file = nullptr, const char* comment = nullptr);
 
 // Returns 0 when the get was started (op state 13), 2 when cancelled (op state and loader state
-// unchanged). In a command-line run (batch_mode) file_type and bank are already set and the
+// unchanged), 3 when refused because the unit did not report the bank's record (op state
+// unchanged, the failure noted). In a command-line run (batch_mode) file_type and bank are already set and the
 // output folder made at start is kept.
 int get_dialog(int kind, int& op_state);
 

@@ -2,70 +2,43 @@
 // output_file below, the only place that opens, writes, names and removes it.
 #include "console/output_files.h"
 
-#include <cstdio>
-
 #include "platform/file_system.h"
+#include "platform/guarded_file.h"
 #include "platform/output.h"
 
 namespace {
 
-// The output file between its creation and its last block, under its temporary name.
+// The output file between its creation and its last block, under its temporary name. Should
+// the run end before the last block (an error that ends it, Ctrl-C, SIGTERM, SIGHUP), the
+// temporary file is removed on the way out and the removal said in the usual line.
 class output_file {
 public:
-    output_file() = default;
-    output_file(const output_file&) = delete;
-    output_file& operator=(const output_file&) = delete;
-    // At the end of the run an unfinished file is closed and left for discard_output, which
-    // the operations call; a file that was never completed never has its own name.
-    ~output_file() { close(); }
-
-    bool is_open() const noexcept { return file_ != nullptr; }
+    bool is_open() const noexcept { return file_.is_open(); }
     const std::string& path() const noexcept { return path_; }
 
     // Creates the file under the temporary name of `path`; false when it cannot be created.
     bool create(const std::string& path) {
         path_ = path;
-        file_ = std::fopen(unfinished_path(path).c_str(), "wb");
-        return file_ != nullptr;
+        return file_.create(unfinished_path(path), removal_line(path));
     }
 
-    // True when every byte has reached the file. Each block is flushed at once, so that a
-    // full disk shows at the block that did not fit rather than later at the close.
-    bool write(const std::uint8_t* data, std::size_t length) {
-        if (file_ == nullptr || (length != 0 && data == nullptr)) {
-            return false;
-        }
-        return std::fwrite(data, 1, length, file_) == length && std::fflush(file_) == 0;
-    }
+    // True when every byte has reached the file; a full disk shows at the block that did not
+    // fit.
+    bool write(const std::uint8_t* data, std::size_t length) { return file_.write(data, length); }
 
     // Closes the file and gives it its own name; false (the temporary file removed) when
     // either fails.
-    bool finish() {
-        const bool closed = std::fclose(file_) == 0;
-        file_ = nullptr;
-        const std::string temporary = unfinished_path(path_);
-        if (closed && replace_file(temporary, path_)) {
-            return true;
-        }
-        remove_file(temporary);
-        return false;
-    }
+    bool finish() { return file_.finish(path_); }
 
     // Closes the file and removes it.
-    void remove() {
-        close();
-        remove_file(unfinished_path(path_));
+    void remove() { file_.remove(); }
+
+    static std::string removal_line(const std::string& path) {
+        return "Incomplete file " + path + " removed\n";
     }
 
 private:
-    void close() {
-        if (file_ != nullptr) {
-            std::fclose(file_);
-            file_ = nullptr;
-        }
-    }
-
-    std::FILE* file_ = nullptr;
+    guarded_file file_;
     std::string path_;
 };
 
@@ -112,7 +85,7 @@ void discard_output() {
         return;
     }
     current_output.remove();
-    out_printf("Incomplete file %s removed\n", current_output.path().c_str());
+    out_write(output_file::removal_line(current_output.path()));
 }
 
 int write_whole_output(const std::string& folder, const std::string& name,

@@ -8,12 +8,9 @@
 
 #include "link/card_window.h"
 #include "link/frame.h"
-#include "platform/clock.h"
 #include "platform/output.h"
-#include "protocol/loader_state.h"
 
-// The sending steps over a window: the trace above verbose level 5, the request tick, then the
-// 2 * n + 6 symbols (the checksum table is built by the first send).
+// The sending steps over a window: the trace above verbose level 5, then the 2 * n + 6 symbols (the checksum table is built by the first send).
 template <class Window>
 void send_card_message(const Window& window, const std::uint8_t* message, std::size_t n,
                        int verbose_level) {
@@ -23,7 +20,6 @@ void send_card_message(const Window& window, const std::uint8_t* message, std::s
         out_printf("\nSend_Message Lenght %d (CMD %2X SUB %2X P1 %2X)\n", static_cast<int>(n + 5),
                    byte_at(4), byte_at(5), byte_at(6));
     }
-    firmware_operation.last_request_tick = tick_count_ms();
     for (const std::uint8_t symbol : encode_card_symbols(message, n)) {
         window.store(card_tx_symbol, symbol);
     }

@@ -56,6 +56,25 @@ void resynchronise(std::span<std::uint8_t> buffer, std::size_t& fill) {
     remove_front(buffer, fill, drop);
 }
 
+// Drops the sync pair at the start of the buffer and searches again right after it.
+void drop_sync_pair(std::span<std::uint8_t> buffer, std::size_t& fill) {
+    remove_front(buffer, fill, 1);
+    resynchronise(buffer, fill);
+}
+
+// The size of the frame that begins the buffer: length + 10 once its length field is in, the
+// head alone before.
+std::size_t expected_frame_size(std::span<const std::uint8_t> buffer, std::size_t fill) {
+    if (fill < frame_head_bytes) {
+        return frame_head_bytes;
+    }
+    return get_be16(buffer.data() + frame_length_offset) + frame_overhead;
+}
+
+bool starts_with_sync(std::span<const std::uint8_t> buffer, std::size_t fill) {
+    return fill >= 2 && buffer[0] == frame_sync_1 && buffer[1] == frame_sync_2;
+}
+
 // A byte of the buffer for the error trace; positions past its end print as 0.
 unsigned byte_at(std::span<const std::uint8_t> buffer, std::size_t index) {
     return index < buffer.size() ? buffer[index] : 0U;
@@ -112,11 +131,12 @@ std::size_t assemble_frame(std::span<std::uint8_t> buffer, std::size_t& fill) {
     }
     const std::size_t length = get_be16(buffer.data() + frame_length_offset);
     const std::size_t frame_size = length + frame_overhead;
-    if (frame_size > buffer.size()) {
-        // This frame could never be completed and would block the buffer for good: the sync
-        // pair cannot be a real one. Unreachable with a buffer of rx_buffer_size.
-        remove_front(buffer, fill, 1);
-        resynchronise(buffer, fill);
+    if (length > max_unit_message_length || frame_size > buffer.size()) {
+        // Waiting for this frame would hold every answer behind it: the sync pair cannot be a
+        // real one.
+        out_printf("\nFalse sync dropped: length %d is longer than any message\n",
+                   static_cast<int>(length));
+        drop_sync_pair(buffer, fill);
         return 0;
     }
     if (fill < frame_size) {
@@ -155,4 +175,42 @@ void consume_frame(std::span<std::uint8_t> buffer, std::size_t& fill, std::size_
         out_printf("MOVING %d BYTES \n", static_cast<int>(remaining));
     }
     remove_front(buffer, fill, frame_size);
+}
+
+std::uint32_t frame_stall_allowance_ms(std::size_t missing) {
+    const std::uint64_t line_ms =
+        (std::uint64_t{missing} * 1000 + line_bytes_per_second - 1) / line_bytes_per_second;
+    return static_cast<std::uint32_t>(line_ms) + frame_stall_margin_ms;
+}
+
+bool frame_stall_watch::check(std::span<std::uint8_t> buffer, std::size_t& fill,
+                              std::uint32_t now_ms) {
+    fill = std::min(fill, buffer.size());
+    const std::size_t size = expected_frame_size(buffer, fill);
+    if (!starts_with_sync(buffer, fill) || fill >= size) {
+        watching_ = false;  // nothing incomplete, or a frame the next pass takes
+        return false;
+    }
+    if (!watching_ || fill != watched_fill_) {
+        watching_ = true;
+        watched_fill_ = fill;
+        grew_at_ = now_ms;
+        return false;
+    }
+    const std::size_t missing = size - fill;
+    if (now_ms - grew_at_ <= frame_stall_allowance_ms(missing)) {
+        return false;
+    }
+    const auto paused = static_cast<unsigned>(now_ms - grew_at_);
+    if (fill < frame_head_bytes) {
+        out_printf("\nFalse sync dropped: %d bytes came, then nothing for %u ms\n",
+                   static_cast<int>(fill), paused);
+    } else {
+        out_printf("\nFalse sync dropped: length %d, %d of %d bytes came, then nothing for %u ms\n",
+                   static_cast<int>(size - frame_overhead), static_cast<int>(fill),
+                   static_cast<int>(size), paused);
+    }
+    watching_ = false;
+    drop_sync_pair(buffer, fill);
+    return true;
 }

@@ -29,6 +29,18 @@ inline constexpr std::size_t frame_length_offset = 4;
 // The receive buffer holds the longest serial frame (65,545 bytes) and the longest card message.
 inline constexpr std::size_t rx_buffer_size = 81920;
 
+// No message of the unit declares a longer length field: the longest are blocks of the log (SUB,
+// five parameter bytes and at most 5120 bytes of entries); a file block carries at most 1024
+// bytes. A sync pair followed by a larger length is a false one.
+inline constexpr std::size_t max_unit_message_length = 6 + 5120;
+
+// The serial line moves 11,520 bytes a second (115200 baud, ten bits a byte).
+inline constexpr std::uint32_t line_bytes_per_second = 11520;
+// What an incomplete frame is given beyond the time its missing bytes take at line rate before
+// it is taken for a false sync: the unit sends a frame in one go, so a pause this long inside a
+// frame means that its length field was damaged.
+inline constexpr std::uint32_t frame_stall_margin_ms = 200;
+
 // Serial checksum errors of the whole run; never reset.
 extern std::atomic<int> crc_error_count;
 
@@ -44,8 +56,29 @@ std::vector<std::uint8_t> encode_card_symbols(const std::uint8_t* message, std::
 // Looks for a checked frame at the start of the first `fill` bytes of buffer. Returns its size
 // (length + 10) with the frame left in place at offset 0, or 0 when there is none yet. Stray
 // bytes before a sync pair are dropped; a frame with a wrong checksum is reported and dropped
-// whole if its trailer stands where it belongs, otherwise only its first byte is dropped.
+// whole if its trailer stands where it belongs, otherwise only its first byte is dropped. A sync
+// pair whose length field exceeds max_unit_message_length is reported and dropped at once, and
+// the search goes on right after it.
 std::size_t assemble_frame(std::span<std::uint8_t> buffer, std::size_t& fill);
+
+// Watches the incomplete frame at the start of the receive buffer between reader passes. A
+// frame that stops growing for longer than its missing bytes take at line rate, plus
+// frame_stall_margin_ms, had its length damaged on the line: its sync pair is reported and
+// dropped, and the search goes on right after it, so that a real frame inside it is still found.
+class frame_stall_watch {
+public:
+    // Called after a pass that found no frame, with the time of the pass. True when the frame
+    // at the start of the buffer was dropped.
+    bool check(std::span<std::uint8_t> buffer, std::size_t& fill, std::uint32_t now_ms);
+
+private:
+    bool watching_ = false;
+    std::size_t watched_fill_ = 0;  // the fill when the frame last grew
+    std::uint32_t grew_at_ = 0;     // and when that was
+};
+
+// How long a frame may pause, with `missing` bytes still to come, before it is dropped.
+std::uint32_t frame_stall_allowance_ms(std::size_t missing);
 
 // Removes a delivered frame of frame_size bytes from the start of the buffer, moving any bytes
 // behind it to the start.

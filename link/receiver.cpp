@@ -40,6 +40,9 @@ void wait_on_receiver(std::uint64_t seen, std::uint32_t ms) {
 
 std::atomic<message_wait> waiter{&wait_on_receiver};
 
+// The incomplete frame at the start of rx_buffer; receiver thread only.
+frame_stall_watch stall_watch;
+
 }  // namespace
 
 std::uint64_t messages_dispatched() {
@@ -77,6 +80,9 @@ void serial_receiver_pass() {
         last_receive_tick.store(tick_count_ms(), std::memory_order_release);
     }
     if (frame == 0) {
+        if (loader_mode.load(std::memory_order_acquire) == 1) {
+            stall_watch.check(buffer, rx_fill, tick_count_ms());
+        }
         return;
     }
     // The frame is dispatched exactly as its checksum was verified, and only then removed.

@@ -1,5 +1,7 @@
 #include "platform/process.h"
 
+#include "platform/process_os.h"
+
 #include <array>
 #include <atomic>
 #include <cstdio>
@@ -13,6 +15,10 @@ constexpr std::size_t max_handlers = 8;
 std::array<std::atomic<void (*)()>, max_handlers> handlers{};
 std::atomic<std::size_t> handler_count{0};
 std::atomic<bool> handlers_done{false};
+
+std::array<std::atomic<void (*)()>, max_handlers> signal_handlers{};
+std::atomic<std::size_t> signal_handler_count{0};
+std::atomic<bool> signal_handlers_done{false};
 
 // Runs every handler once, whichever way out comes first.
 void run_handlers() {
@@ -58,6 +64,26 @@ void process_at_exit(void (*handler)()) {
         handler_count.store(k + 1, std::memory_order_release);
         if (k == 0) {
             std::atexit(run_handlers);
+        }
+    }
+}
+
+void process_on_signal(void (*handler)()) {
+    const std::size_t k = signal_handler_count.load(std::memory_order_acquire);
+    if (k < max_handlers) {
+        signal_handlers[k].store(handler, std::memory_order_release);
+        signal_handler_count.store(k + 1, std::memory_order_release);
+    }
+    os_install_signal_handler();
+}
+
+void run_signal_handlers() noexcept {
+    if (signal_handlers_done.exchange(true, std::memory_order_acq_rel)) {
+        return;
+    }
+    for (std::size_t k = signal_handler_count.load(std::memory_order_acquire); k-- > 0;) {
+        if (auto h = signal_handlers[k].load(std::memory_order_acquire)) {
+            h();
         }
     }
 }

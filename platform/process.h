@@ -16,6 +16,13 @@
 // above (and on a normal return from main). Handlers run in reverse order of registration.
 void process_at_exit(void (*handler)());
 
+// Registers a handler to run when a signal ends the process: Ctrl-C, SIGTERM, SIGHUP, SIGQUIT
+// and the crash signals on Linux; Ctrl-C, Ctrl-Break and the console's close, logoff and
+// shutdown events on Windows. Handlers run once, in reverse order of registration, and then the
+// process ends as the signal would have ended it. On Linux they run inside the signal handler:
+// they may only make async-signal-safe calls.
+void process_on_signal(void (*handler)());
+
 // A test may catch the end of the run: the hook is called instead of ending the process and
 // must not return (it throws). Pass nullptr to restore the real exit.
 using exit_hook = void (*)(int status);

@@ -10,14 +10,11 @@
 #include "link/byte_order.h"
 #include "platform/clock.h"
 #include "platform/output.h"
+#include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 
 namespace {
-
-// Set by the receiver thread when it has stored a FLASH_INFO payload, cleared by the main loop
-// once it has converted the record (see the header).
-std::array<std::atomic<bool>, bank_records> wire_order_marks{};
 
 bool verbose_above(int threshold) {
     return firmware_operation.verbose_level.load(std::memory_order_relaxed) > threshold;
@@ -41,23 +38,6 @@ struct received_message {
         return false;
     }
 };
-
-// Puts a host-order word into wire order (big-endian bytes in memory).
-void word_to_wire_order(std::uint32_t& word) {
-    std::uint8_t bytes[sizeof word];
-    put_be32(bytes, word);
-    std::memcpy(&word, bytes, sizeof word);
-}
-
-// The inverse of bank_info_to_host_order: the six numeric words back into wire order, so that a
-// FLASH_INFO that overwrites only part of a record leaves the whole record in one byte order.
-void bank_info_to_wire_order(bank_info& record) {
-    for (image_descriptor* descriptor : {&record.fpga, &record.software}) {
-        word_to_wire_order(descriptor->flash_address);
-        word_to_wire_order(descriptor->crc);
-        word_to_wire_order(descriptor->size);
-    }
-}
 
 void on_file_failed(const received_message& m) {
     namespace at = file_failed_at;
@@ -154,19 +134,12 @@ void on_flash_info(const received_message& m, std::uint16_t length, std::uint8_t
         out_printf("FLASH_INFO %d moving no %d byte sizeof bank_info %d\n", sub, length,
                    static_cast<int>(sizeof(bank_info)));
     }
-    bank_info& record = banks[bank];
-    // A record in host order is put back into wire order first: the copy may cover only part of
-    // it, and the later conversion turns the whole record.
-    if (!wire_order_marks[bank].load(std::memory_order_acquire)) bank_info_to_wire_order(record);
     const std::size_t info_bytes =
         std::min<std::size_t>(std::size_t{length} - at::min_length, sizeof(bank_info));
-    std::memcpy(&record, m.bytes + at::bank_info, info_bytes);
-    if (length > at::bank_info_length) {
-        std::memcpy(&notes[bank], m.bytes + at::bank_notes,
-                    std::size_t{length} - at::bank_info_length);
-        terminate_note_texts(notes[bank]);
-    }
-    wire_order_marks[bank].store(true, std::memory_order_release);
+    const std::size_t notes_bytes =
+        length > at::bank_info_length ? std::size_t{length} - at::bank_info_length : 0;
+    store_bank_report(bank, m.bytes + at::bank_info, info_bytes,
+                      notes_bytes != 0 ? m.bytes + at::bank_notes : nullptr, notes_bytes);
     if (bank == bank_records - 1) firmware_operation.flash_info_done.raise();
 }
 
@@ -254,24 +227,4 @@ void ExecuteCommand(const std::uint8_t* message, std::uint16_t length, std::uint
         if (verbose_above(0)) out_printf(" UNKNOWN CMD %02X SUBCMD %02X\n ", cmd_loader, SUB);
         return;
     }
-}
-
-bool bank_in_wire_order(std::size_t bank) noexcept {
-    return bank < bank_records && wire_order_marks[bank].load(std::memory_order_acquire);
-}
-
-void clear_bank_in_wire_order(std::size_t bank) noexcept {
-    if (bank < bank_records) wire_order_marks[bank].store(false, std::memory_order_release);
-}
-
-void convert_received_banks_to_host_order() noexcept {
-    for (std::size_t bank = 0; bank < bank_records; ++bank) {
-        if (!bank_in_wire_order(bank)) continue;
-        bank_info_to_host_order(banks[bank]);
-        clear_bank_in_wire_order(bank);
-    }
-}
-
-void reset_bank_wire_order_marks() noexcept {
-    for (std::atomic<bool>& mark : wire_order_marks) mark.store(false, std::memory_order_release);
 }

@@ -6,7 +6,9 @@
 #include "console/file_picker.h"
 #include "link/crc.h"
 #include "link/serial_port.h"
+#include "platform/clock.h"
 #include "platform/output.h"
+#include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 #include "protocol/operations.h"
@@ -15,9 +17,6 @@
 #include "protocol/senders.h"
 
 namespace {
-
-constexpr int progress_passes = 100000;
-constexpr int progress_mark_passes = 10000;
 
 // Ends an operation that never reached the unit's flash: back to idle, the message left on
 // screen for a moment.
@@ -62,8 +61,9 @@ void download_prepare(int& op_state) {
     }
 }
 
-void download_wait_ready(int& op_state, int& pass_counter) {
+void download_wait_ready(int& op_state, pace& marks) {
     if (firmware_operation.dl_ready.test()) {
+        budgets.state4 = state4_start_budget;
         send_firmware_info();
         op_state = state4;
         return;
@@ -82,13 +82,9 @@ void download_wait_ready(int& op_state, int& pass_counter) {
             give_up(op_state);
         }
     }
-    if (pass_counter == 0) {
-        pass_counter = progress_passes;
-    }
-    if (pass_counter % progress_mark_passes == 0 && firmware_operation.verbose_level > 1) {
+    if (marks.due(tick_count_ms()) && firmware_operation.verbose_level > 1) {
         out_printf("*");
     }
-    --pass_counter;
 }
 
 void download_wait_info_ack(int& op_state) {
@@ -96,7 +92,16 @@ void download_wait_info_ack(int& op_state) {
         op_state = state5;
         return;
     }
-    await_reply(op_state, budgets.state4, answer_timeout_ms);  // no retry: a time-out ends it
+    // A lost acknowledgement is asked for again like every other answer: the unit takes a
+    // repeated FIRMWARE_INFO as the same description of the file that follows. Once the budget
+    // is used up the next time-out ends the download.
+    if (await_reply(op_state, budgets.state4, answer_timeout_ms) != -1 || op_state == state0) {
+        return;
+    }
+    send_firmware_info();
+    if (firmware_operation.verbose_level > 0) {
+        out_printf("state4_retry : %d\n\r", budgets.state4);
+    }
 }
 
 void send_next_chunk(int& op_state) {
@@ -155,5 +160,6 @@ void end_download(int& op_state, const char* text) {
     firmware_operation.redraw_request = 1;
     firmware_operation.seq_count = 0;
     firmware_operation.seq_no = 0;
+    begin_bank_round();
     send_flash_info_request();
 }

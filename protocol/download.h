@@ -6,14 +6,16 @@
 
 #include <cstdint>
 
+#include "protocol/pace.h"
+
 // Chunk numbers travel in 16 bits: a file needing more chunks cannot be numbered.
 inline constexpr std::uint32_t max_chunks = 65536;
 
 // state2: reads the file, works out chunks and CRC-32, sends DL_REQ.
 void download_prepare(int& op_state);
-// state3: waits for DL_READY (the unit may first reboot into its boot loader). The pass
-// counter paces the progress marks.
-void download_wait_ready(int& op_state, int& pass_counter);
+// state3: waits for DL_READY (the unit may first reboot into its boot loader), with progress
+// marks at the pace given.
+void download_wait_ready(int& op_state, pace& marks);
 // state4: waits for FIRMWARE_INFO_ACK.
 void download_wait_info_ack(int& op_state);
 // state5: sends the next chunk, or ends the download when every chunk was acknowledged.

@@ -11,6 +11,7 @@
 #include "link/receiver.h"
 #include "platform/clock.h"
 #include "platform/output.h"
+#include "protocol/bank_records.h"
 #include "protocol/dispatcher.h"
 #include "protocol/download.h"
 #include "protocol/loader_state.h"
@@ -26,17 +27,14 @@ constexpr std::uint32_t settle_ms = 2000;          // after the loader tables ar
 constexpr std::uint32_t readable_pause_ms = 3000;  // an ending message stays on screen
 constexpr std::uint32_t exit_pause_ms = 1000;
 constexpr std::size_t user_text_limit = 25;
-// While waiting for a boot report the unit is asked again every so many loop passes, and a
-// progress mark is printed every so many.
-constexpr int boot_request_passes = 100000;
-constexpr int progress_mark_passes = 10000;
 
 }  // namespace
 
 void operation_loop::start(const std::string& user_name, std::uint32_t verbose, bool safemode,
                            bool bank0) {
     op_state = stateM2;
-    pass_counter = 0;
+    marks = pace(progress_mark_interval_ms);
+    boot_requests = pace(boot_request_interval_ms);
     keep_going_ = true;
     reset_run_outcome();
     firmware_operation.chunk_size = default_chunk_size;
@@ -44,7 +42,7 @@ void operation_loop::start(const std::string& user_name, std::uint32_t verbose, 
              static_cast<std::uint16_t>(firmware_operation.chunk_size));
 
     init_loader_tables(firmware_operation.chunk_size);
-    reset_bank_wire_order_marks();
+    reset_bank_reports();
     sleep_ms(settle_ms);
     firmware_operation.flash_info_done.clear();
     firmware_operation.seq_count = 0;
@@ -81,13 +79,27 @@ void operation_loop::start(const std::string& user_name, std::uint32_t verbose, 
 
 namespace {
 
+// A pass that waits for an answer ends as soon as the receiver hands one on, or after this long.
 constexpr std::uint32_t answer_poll_ms = 5;
 
-// The states that wait for an answer to a transfer's request pass their time waiting for the
-// receiver instead of spinning: they react to the answer as soon as it is handed on.
-bool waits_for_transfer_answer(int state) {
-    return state == state4 || state == state6 || state == state12 || state == state13 ||
-           state == state14;
+// The states that wait for the unit pass their time waiting for the receiver instead of
+// spinning: they react to an answer as soon as it is handed on, and keys, time-outs and
+// progress marks are looked at every few milliseconds.
+bool waits_for_answer(int state) {
+    switch (state) {
+    case stateM2:
+    case stateM1:
+    case state3:
+    case state4:
+    case state6:
+    case state11:
+    case state12:
+    case state13:
+    case state14:
+        return true;
+    default:
+        return false;
+    }
 }
 
 }  // namespace
@@ -99,6 +111,9 @@ bool operation_loop::pass() {
     if (op_state == state0) {
         sleep_ms(idle_sleep_ms);
     }
+    // Bank records that came in are taken first, so that everything this pass shows or uses
+    // is in host order, also when a round of FLASH_INFO was cut short.
+    take_bank_reports();
     keep_alive_step();
     const int keep_going = handle_key(op_state);
     switch (op_state) {
@@ -121,7 +136,7 @@ bool operation_loop::pass() {
         download_prepare(op_state);
         break;
     case state3:
-        download_wait_ready(op_state, pass_counter);
+        download_wait_ready(op_state, marks);
         break;
     case state4:
         download_wait_info_ack(op_state);
@@ -151,7 +166,7 @@ bool operation_loop::pass() {
     if (op_state != state13) {
         abandon_upload();  // e.g. another operation started by a key: nothing is left behind
     }
-    if (waits_for_transfer_answer(op_state)) {
+    if (waits_for_answer(op_state)) {
         wait_for_message(seen, answer_poll_ms);
     }
     return keep_going != 0 && keep_going_;
@@ -163,6 +178,7 @@ void operation_loop::connecting() {
         firmware_operation.link_state = link_connected;
         firmware_operation.active_bank = firmware_operation.current_bank;
         op_state = stateM1;
+        begin_bank_round();
         send_flash_info_request();
         return;
     }
@@ -188,7 +204,6 @@ void operation_loop::connecting() {
 
 void operation_loop::reading_flash_info() {
     if (firmware_operation.flash_info_done.test()) {
-        convert_received_banks_to_host_order();
         show_menu(MENU_REFRESH);
         firmware_operation.flash_info_done.clear();
         op_state = state0;
@@ -212,7 +227,6 @@ void operation_loop::reading_flash_info() {
 
 void operation_loop::idle() {
     if (firmware_operation.flash_info_done.test()) {
-        convert_received_banks_to_host_order();
         show_menu(MENU_WITH_BANKS);  // draws nothing in a command-line run
         firmware_operation.flash_info_done.clear();
     }
@@ -246,6 +260,7 @@ void operation_loop::boot_started() {
     // The boot request cleared boot_status before it went out; clearing it here could lose a
     // report that has come in since.
     out_printf("  Waiting for bootload to complete\n");
+    boot_requests.restart();
     op_state = state11;
 }
 
@@ -268,22 +283,21 @@ void operation_loop::boot_waiting() {
             firmware_operation.redraw_request = 1;
         }
         firmware_operation.boot_status = boot_status_none;
-        return;
-    }
-    if (await_reply(op_state, budgets.state11, boot_timeout_ms) == -1) {
+    } else if (await_reply(op_state, budgets.state11, boot_timeout_ms) == -1) {
         out_printf("\n  Bootload failed\n\r");
         note_operation_failed();
         op_state = state0;
         firmware_operation.redraw_request = 1;
         firmware_operation.boot_status = boot_status_none;
-    } else if (pass_counter == 0) {
-        send_boot_info_request();
-        pass_counter = boot_request_passes;
+    } else if (boot_requests.due(tick_count_ms())) {
+        // Asked again and again while the unit reboots, yet the wait still counts from the
+        // reboot request: a unit that never reports fails the boot instead of holding the run.
+        send_boot_info_poll();
     }
-    if (pass_counter % progress_mark_passes == 0 && firmware_operation.verbose_level > 1) {
+    if (report == boot_status_none && marks.due(tick_count_ms()) &&
+        firmware_operation.verbose_level > 1) {
         out_printf(".");
     }
-    --pass_counter;
 }
 
 void operation_loop::finish() {

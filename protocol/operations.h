@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/options.h"
+#include "protocol/pace.h"
 
 enum op_state_value : int {
     stateM2 = -2,  // waiting for the boot report (connecting)
@@ -44,7 +45,8 @@ public:
     int exit_status() const;
 
     int op_state = stateM2;
-    int pass_counter = 0;  // progress marks and periodic requests count loop passes
+    pace marks{progress_mark_interval_ms};            // progress marks of the waits
+    pace boot_requests{boot_request_interval_ms};     // BOOTINFO_REQ while a reboot runs
 
 private:
     void connecting();         // stateM2

@@ -7,13 +7,13 @@
 #include <cstdint>
 
 // How many more time-outs each waiting state may take. Budgets live for the whole run; only
-// the connection's (restored by the reconnect key) and the chunk wait's (restored with every
-// FIRMWARE_INFO) are ever given back.
+// the connection's (restored by the reconnect key) and the download's waits for FIRMWARE_INFO_ACK
+// and the chunks' answers (restored with every download) are ever given back.
 struct retry_budgets {
     int stateM2 = 3;   // boot report while connecting
     int stateM1 = 3;   // FLASH_INFO of bank 3
     int state3 = 2;    // DL_READY
-    int state4 = 0;    // FIRMWARE_INFO_ACK
+    int state4 = 2;    // FIRMWARE_INFO_ACK, given back with every download
     int state6 = 50;   // DL_ACK or DL_FAIL
     int state11 = 0;   // boot report after a reboot
     int log = 1;       // MESSAGE_LOG_ACK
@@ -21,6 +21,7 @@ struct retry_budgets {
 };
 extern retry_budgets budgets;
 inline constexpr int stateM2_start_budget = 3;
+inline constexpr int state4_start_budget = 2;
 inline constexpr int state6_start_budget = 50;
 void reset_retry_budgets();
 

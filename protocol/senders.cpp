@@ -74,8 +74,10 @@ void send_message(const std::uint8_t* message, std::size_t n, bool restarts_wait
         // as typed text. The request is dropped; a waiting state retries once the mode is back.
         return;
     }
-    if (taken != nullptr) {
+    if (restarts_wait) {
         firmware_operation.last_request_tick = tick_count_ms();
+    }
+    if (taken != nullptr) {
         taken(message, n);
     } else if (const card_sender c = card.load(std::memory_order_acquire)) {
         c(message, n, verbose);
@@ -118,6 +120,10 @@ void Send_reboot_req(std::uint8_t bank) {
 }
 
 void send_boot_info_request() { send_request(requests.bootinfo_req); }
+
+void send_boot_info_poll() {
+    send_message(requests.bootinfo_req.data(), requests.bootinfo_req.size(), false);
+}
 
 void send_flash_info_request() { send_request(requests.flash_info_req); }
 

@@ -9,7 +9,7 @@
 
 #include "protocol/messages.h"
 
-// The card's sender: writes the message as line symbols and stamps last_request_tick itself.
+// The card's sender: writes the message as line symbols.
 using card_sender = void (*)(const std::uint8_t* message, std::size_t n, int verbose_level);
 void set_card_sender(card_sender sender);
 
@@ -46,6 +46,9 @@ void send_loader_exit();
 // REBOOT_REQ with the bank in the two low bits of P1.
 void Send_reboot_req(std::uint8_t bank);
 void send_boot_info_request();
+// BOOTINFO_REQ asked again while a reboot runs; like the keep-alive it does not restart the
+// wait for the boot report.
+void send_boot_info_poll();
 void send_flash_info_request();
 void send_safemode_request();
 // KEEP_ALIVE; unlike every other request it does not restart the wait for an answer.

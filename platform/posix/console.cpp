@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 
 #include "platform/process.h"
@@ -29,25 +28,13 @@ void restore_terminal() noexcept {
     }
 }
 
-void on_fatal_signal(int signal_number) {
-    restore_terminal();
-    std::signal(signal_number, SIG_DFL);
-    raise(signal_number);
-}
-
 void install_handlers() {
     if (handlers_installed) {
         return;
     }
     handlers_installed = true;
     process_at_exit([] { restore_terminal(); });
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) {
-        struct sigaction action {};
-        action.sa_handler = on_fatal_signal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
-        sigaction(s, &action, nullptr);
-    }
+    process_on_signal([] { restore_terminal(); });
 }
 
 bool stdin_is_terminal() { return isatty(STDIN_FILENO) == 1; }

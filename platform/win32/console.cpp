@@ -37,11 +37,6 @@ void restore_console() {
     }
 }
 
-BOOL WINAPI on_console_event(DWORD) {
-    restore_console();
-    return FALSE;  // the default handler then ends the process
-}
-
 bool is_modifier(WORD key) {
     return key == VK_SHIFT || key == VK_CONTROL || key == VK_MENU || key == VK_CAPITAL ||
            key == VK_LWIN || key == VK_RWIN || key == VK_NUMLOCK || key == VK_SCROLL;
@@ -120,7 +115,7 @@ void console_open() {
     if (!registered) {
         registered = true;
         process_at_exit([] { restore_console(); });
-        SetConsoleCtrlHandler(on_console_event, TRUE);
+        process_on_signal([] { restore_console(); });
     }
     const DWORD mode = saved_mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
     if (SetConsoleMode(input, mode | ENABLE_PROCESSED_INPUT)) {

@@ -16,6 +16,7 @@
 #include "link/receiver.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
+#include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 
@@ -76,7 +77,7 @@ int main(int argc, char** argv) {
         send(requests.flash_info_req);
         check(wait_for([] { return firmware_operation.flash_info_done.test(); }, 3000),
               "FLASH_INFO_REQ answered by four FLASH_INFO");
-        banks_to_host_order();
+        take_bank_reports();
         check(banks[1].fpga.status == 0 && banks[1].fpga.size > 0, "bank 1 holds an FPGA image");
         check(banks[1].fpga.flash_address == 0x86800000u, "bank 1 FPGA image at 0x86800000");
         check(banks[3].fpga.status != 0, "bank 3 is empty");

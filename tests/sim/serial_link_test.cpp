@@ -20,6 +20,7 @@
 #include "link/receiver.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
+#include "protocol/bank_records.h"
 #include "protocol/dispatcher.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
@@ -127,7 +128,7 @@ protected:
         reset_firmware_operation();
         reset_request_templates();
         set_bank_start_values();
-        reset_bank_wire_order_marks();
+        reset_bank_reports();
         rx_fill = 0;
         std::lock_guard<std::mutex> lock(seen_mutex);
         seen.clear();
@@ -314,7 +315,7 @@ TEST_F(SerialLinkTest, TalksToTheSimulatedUnit) {
     unit.set_faults({});
     Send_Message(requests.flash_info_req.data(), 7, 0);
     ASSERT_TRUE(eventually([] { return firmware_operation.flash_info_done.test(); }));
-    convert_received_banks_to_host_order();
+    take_bank_reports();
     EXPECT_EQ(banks[2].software.flash_address, 0x87200000u);
     EXPECT_EQ(banks[2].software.status, 0u);
 

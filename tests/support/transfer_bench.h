@@ -22,6 +22,7 @@
 #include "link/link_mode.h"
 #include "link/receiver.h"
 #include "link/serial_port.h"
+#include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 #include "protocol/operations.h"
@@ -63,7 +64,7 @@ protected:
     void SetUp() override {
         reset_loader_state();
         init_loader_tables(default_chunk_size);
-        reset_bank_wire_order_marks();
+        reset_bank_reports();
         reset_log_area();
         reset_run_outcome();
         release_file_buffer();

@@ -10,6 +10,7 @@
 
 #include "link/byte_order.h"
 #include "platform/clock.h"
+#include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 #include "support/capture.h"
@@ -59,7 +60,6 @@ bytes snapshot() {
     s.insert(s.end(), {f.boot_status.load(), f.current_bank.load(), f.file_type.load(), f.bank.load()});
     const std::uint32_t words[] = {f.file_size.load(), f.file_crc.load()};
     add(words, sizeof words);
-    for (std::size_t k = 0; k < 4; ++k) s.push_back(bank_in_wire_order(k));
     return s;
 }
 
@@ -76,7 +76,7 @@ std::vector<const event_flag*> raised_flags() {
 void reset_shared_state() {
     reset_firmware_operation();
     set_bank_start_values();
-    reset_bank_wire_order_marks();
+    reset_bank_reports();
     reset_log_area();
     reset_request_templates();
 }
@@ -323,25 +323,34 @@ protected:
     }
 };
 
+// The record as the main loop takes it: the message's bank_info in host order.
+bank_info taken_record(const bytes& m) {
+    bank_info record{};
+    std::memcpy(&record, m.data() + 8, sizeof record);
+    bank_info_to_host_order(record);
+    return record;
+}
+
 TEST_F(DispatcherFlashInfoTest, ShortMessageFillsBankInfoAndLeavesNotes) {
     std::memset(&notes[1], 'n', sizeof notes[1]);
-    const bytes before_bank2(reinterpret_cast<const std::uint8_t*>(&banks[2]),
-                             reinterpret_cast<const std::uint8_t*>(&banks[2]) + sizeof(bank_info));
+    const bank_info before_bank2 = banks[2];
     const bytes m = flash_info(1, 195);
     EXPECT_EQ(run(m, 2), "FLASH_INFO 22 moving no 195 byte sizeof bank_info 192\n");
-    EXPECT_EQ(std::memcmp(&banks[1], m.data() + 8, 192), 0);
-    EXPECT_EQ(std::memcmp(&banks[2], before_bank2.data(), before_bank2.size()), 0);
+    take_bank_reports();
+    const bank_info expected = taken_record(m);
+    EXPECT_EQ(std::memcmp(&banks[1], &expected, sizeof expected), 0);
+    EXPECT_EQ(std::memcmp(&banks[2], &before_bank2, sizeof before_bank2), 0);
     for (std::size_t i = 0; i < sizeof(bank_notes); ++i)
         ASSERT_EQ(reinterpret_cast<const char*>(&notes[1])[i], 'n') << i;
-    EXPECT_TRUE(bank_in_wire_order(1));
-    EXPECT_FALSE(bank_in_wire_order(0) || bank_in_wire_order(2) || bank_in_wire_order(3));
     EXPECT_EQ(run(m, 1), "");
 }
 
 TEST_F(DispatcherFlashInfoTest, LongMessageFillsNotesAndEndsEveryText) {
     const bytes m = flash_info(1, 411);
     dispatch(m);
-    EXPECT_EQ(std::memcmp(&banks[1], m.data() + 8, 192), 0);
+    take_bank_reports();
+    const bank_info expected = taken_record(m);
+    EXPECT_EQ(std::memcmp(&banks[1], &expected, sizeof expected), 0);
     const auto* stored = reinterpret_cast<const std::uint8_t*>(&notes[1]);
     for (std::size_t i = 0; i < sizeof(bank_notes); ++i) {
         const bool text_end = i == 25 || i == 51 || i == 133 || i == 159;
@@ -369,8 +378,8 @@ TEST_F(DispatcherFlashInfoTest, LengthsOutsideThreeTo411AreDropped) {
     EXPECT_TRUE(snapshot() == before);
 }
 
-// Conversion turns only banks received since the last conversion, each exactly once, also when
-// a message covered only part of a record.
+// Only records received are taken, each converted exactly once, also when a message covered
+// only part of a record.
 TEST_F(DispatcherFlashInfoTest, ConversionTurnsOnlyReceivedBanksOnce) {
     bytes m = flash_info(1, 3 + 96);  // the FPGA descriptor only
     put_be32(m.data() + 8 + 4, 0x86812345u);
@@ -380,8 +389,8 @@ TEST_F(DispatcherFlashInfoTest, ConversionTurnsOnlyReceivedBanksOnce) {
     dispatch(flash_info(3, 195));
     ASSERT_TRUE(firmware_operation.flash_info_done.test());
 
-    convert_received_banks_to_host_order();
-    convert_received_banks_to_host_order();
+    take_bank_reports();
+    take_bank_reports();
     EXPECT_EQ(banks[1].fpga.flash_address, 0x86812345u);
     EXPECT_EQ(banks[1].fpga.crc, 0xA1B2C3D4u);
     EXPECT_EQ(banks[1].fpga.size, 1300u);
@@ -390,7 +399,6 @@ TEST_F(DispatcherFlashInfoTest, ConversionTurnsOnlyReceivedBanksOnce) {
     EXPECT_EQ(banks[0].fpga.flash_address, 0x86000000u);      // not received: untouched
     EXPECT_EQ(banks[2].software.flash_address, 0x87200000u);
     EXPECT_EQ(banks[3].fpga.flash_address, get_be32(flash_info(3, 195).data() + 8 + 4));
-    for (std::size_t k = 0; k < 4; ++k) EXPECT_FALSE(bank_in_wire_order(k));
 }
 
 // The main loop sees a FILE_ACK's data whole once it sees block_received; run under

@@ -115,28 +115,46 @@ TEST(FrameAssemble, KeepsLoneSyncByteAndWaitsForMore) {
     EXPECT_EQ(rx.held(), request_frame);
 }
 
-TEST(FrameAssemble, FalseSyncWithLargeLengthHoldsThenLosesOneByte) {
+// A DL_ACK (length 3) whose length became 32771 on the line: no message is that long, so the
+// sync pair is dropped at once and the frame behind it is found without waiting.
+TEST(FrameAssemble, LengthLongerThanAnyMessageIsDroppedAtOnce) {
     Receiver rx;
-    const bytes_t false_head = {0x10, 0x1E, 0x2A, 0x10, 0xFF, 0xFF};
-    rx.arrive(false_head);
-    rx.arrive(request_frame);
-    EXPECT_EQ(rx.assemble(), 0U);
-    EXPECT_EQ(rx.fill, 18U);
-    // Fill up to one byte short of 0xFFFF + 10, then complete it.
-    rx.arrive(bytes_t(0xFFFF + 10 - 18 - 1, 0xAA));
-    EXPECT_EQ(rx.assemble(), 0U);
-    EXPECT_EQ(rx.fill, 0xFFFFU + 9);
-    rx.arrive({0xAA});
-    const int errors = crc_error_count.load();
+    rx.arrive(concat({0x10, 0x1E, 0x2A, 0x10, 0x80, 0x03, 0x55, 0x12, 0x00, 0x00}, request_frame));
     OutputCapture out;
     EXPECT_EQ(rx.assemble(), 0U);
-    EXPECT_EQ(crc_error_count.load(), errors + 1);
-    EXPECT_NE(out.text().find(" Lenght 65535 write_ptr 65545 Failed \n10 1E AA 00 00\n"),
-              std::string::npos)
-        << out.text();
-    // Only the false sync byte went; the real frame behind it is found next.
-    EXPECT_EQ(rx.fill, 0xFFFFU + 10 - 6);
+    EXPECT_EQ(out.take(), "\nFalse sync dropped: length 32771 is longer than any message\n");
+    EXPECT_EQ(rx.held(), request_frame);
     EXPECT_EQ(rx.assemble(), 12U);
+    // The longest message the unit sends is still awaited.
+    Receiver longest;
+    longest.arrive({0x10, 0x1E, 0x2A, 0x10, 0x14, 0x06});
+    EXPECT_EQ(longest.assemble(), 0U);
+    EXPECT_EQ(longest.fill, 6U);
+}
+
+// A DL_ACK whose length 3 became 259, with the unit's next answer behind it: the frame stops
+// growing; once its 256 missing bytes would have come at line rate and the margin has passed,
+// its sync pair goes and the real frame inside is found. Growth restarts the wait.
+TEST(FrameAssemble, StalledFrameIsDroppedAndTheFrameInsideFound) {
+    Receiver rx;
+    frame_stall_watch watch;
+    const bytes_t damaged = {0x10, 0x1E, 0x2A, 0x10, 0x01, 0x03, 0x55, 0x12, 0x00, 0x00, 0x39, 0x52, 0x53};
+    rx.arrive(concat(damaged, request_frame));
+    OutputCapture out;
+    const std::uint32_t allowance = frame_stall_allowance_ms(259 + 10 - rx.fill);
+    EXPECT_EQ(allowance, 22U + frame_stall_margin_ms);
+    EXPECT_EQ(rx.assemble(), 0U);
+    EXPECT_FALSE(watch.check(rx.buffer, rx.fill, 1000));
+    EXPECT_FALSE(watch.check(rx.buffer, rx.fill, 1000 + allowance));
+    rx.arrive({0x00});  // one more byte: the pause starts again
+    EXPECT_FALSE(watch.check(rx.buffer, rx.fill, 1000 + allowance + 1));
+    EXPECT_FALSE(watch.check(rx.buffer, rx.fill, 1000 + 2 * allowance));
+    EXPECT_TRUE(watch.check(rx.buffer, rx.fill, 1000 + 2 * allowance + 2));
+    EXPECT_EQ(out.take(), "\nFalse sync dropped: length 259, 26 of 269 bytes came, then nothing "
+                          "for " + std::to_string(allowance + 1) + " ms\n");
+    EXPECT_EQ(rx.assemble(), 12U);
+    EXPECT_EQ(rx.held(), concat(request_frame, {0x00}));
+    EXPECT_FALSE(watch.check(rx.buffer, rx.fill, 1000 + 5 * allowance));  // complete: not watched
 }
 
 TEST(FrameAssemble, BadChecksumWithTrailerDropsWholeFrame) {
@@ -175,14 +193,6 @@ TEST(FrameAssemble, TraceBytesPastBufferEndPrintAsZero) {
     EXPECT_EQ(assemble_frame(exact, fill), 0U);
     EXPECT_NE(out.text().find(" OK \n10 1E 53 00 00\n"), std::string::npos) << out.text();
     EXPECT_EQ(fill, 0U);
-}
-
-TEST(FrameAssemble, FrameLargerThanBufferIsNotAwaited) {
-    bytes_t small = concat({0x10, 0x1E, 0x2A, 0x10, 0x00, 0x20}, request_frame);
-    std::size_t fill = small.size();
-    EXPECT_EQ(assemble_frame(small, fill), 0U);
-    ASSERT_EQ(fill, request_frame.size());
-    EXPECT_EQ(assemble_frame(small, fill), 12U);
 }
 
 TEST(FrameConsume, BackToBackFramesDeliveredInTurn) {

@@ -10,6 +10,7 @@
 #include "link/byte_order.h"
 #include "link/link_mode.h"
 #include "link/receiver.h"
+#include "protocol/bank_records.h"
 #include "protocol/dispatcher.h"
 #include "protocol/loader_state.h"
 #include "protocol/retry.h"
@@ -25,7 +26,7 @@ protected:
     void SetUp() override {
         reset_loader_state();
         set_bank_start_values();
-        reset_bank_wire_order_marks();
+        reset_bank_reports();
         set_key_script("");  // no keys at all
         operation_cursor = 0;
         build_option_table(options);
@@ -432,16 +433,19 @@ TEST_F(BootWaitTest, NoReportForMoreThan250SecondsFails) {
     operation_loop loop(options);
     boot(loop, 1, 2);
     const std::uint32_t asked = FakeClockAndLink::now_ms();
-    // Each BOOTINFO_REQ restarts the wait; with the requests every 100000 passes and one
-    // millisecond a pass, the wait ends only once they stop coming: here the unit's reports are
-    // lost and the clock runs fast.
+    // The unit is asked for its report every 160 ms, yet those requests do not restart the
+    // wait: a unit that never reports fails the boot 250 s after the reboot request.
     bool ended = false;
-    for (int k = 0; k < 400 && !ended; ++k) {
-        FakeClockAndLink::now_ms() += 1000;
+    for (int k = 0; k < 30000 && !ended; ++k) {
+        FakeClockAndLink::now_ms() += 10;
         loop.pass();
         ended = loop.op_state == state0;
     }
     ASSERT_TRUE(ended);
     EXPECT_GT(FakeClockAndLink::now_ms() - asked, 250000u);
+    EXPECT_LT(FakeClockAndLink::now_ms() - asked, 250100u);
+    const std::size_t polls = FakeClockAndLink::sent_of(sub_code::BOOTINFO_REQ).size();
+    EXPECT_GE(polls, 250000u / 160);
+    EXPECT_LE(polls, 250000u / 160 + 1);
     EXPECT_EQ(out.text(), "Timeout. Operation aborted\n\n  Bootload failed\n\r");
 }

@@ -1,0 +1,17 @@
+// The system's side of a guarded file, as each backend provides it: a file opened for writing
+// that may be removed while it is still open, and the two calls that are safe inside a signal
+// handler.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The file created (or emptied) for writing, or guarded_file::no_handle.
+std::intptr_t os_create_for_writing(const char* path);
+bool os_write_all(std::intptr_t handle, const std::uint8_t* data, std::size_t length);
+bool os_close(std::intptr_t handle);
+
+// Removes the file by name, also while it is open. Async-signal-safe on Linux.
+bool os_remove_now(const char* path) noexcept;
+// Writes straight to standard output. Async-signal-safe on Linux.
+void os_write_stdout_now(const char* data, std::size_t length) noexcept;

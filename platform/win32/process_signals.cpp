@@ -1,0 +1,26 @@
+// Win32: the console's Ctrl-C, Ctrl-Break, close, logoff and shutdown events are caught once;
+// the registered handlers run on the thread the system starts for the event, and the default
+// handler then ends the process.
+#include "platform/process_os.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<bool> installed{false};
+
+BOOL WINAPI on_console_event(DWORD) {
+    run_signal_handlers();
+    return FALSE;
+}
+
+}  // namespace
+
+void os_install_signal_handler() {
+    if (installed.exchange(true)) {
+        return;
+    }
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
