@@ -110,8 +110,9 @@ void kestrel_main(int argc, const char* const* argv) {
     const std::uint32_t interface = options[opt_interface].value.u;
     int status = 0;
     try {
-        // The console's crash handling comes first: the card's driver may put a fault handler
+        // The program's signal handling comes first: the card's driver may put a fault handler
         // of its own in front of it, passing on what is not its own.
+        process_catch_signals();
         console_open();
         if (interface == 0) {
             open_card_link(options);

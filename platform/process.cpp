@@ -77,6 +77,8 @@ void process_on_signal(void (*handler)()) {
     os_install_signal_handler();
 }
 
+void process_catch_signals() { os_install_signal_handler(); }
+
 void run_signal_handlers() noexcept {
     if (signal_handlers_done.exchange(true, std::memory_order_acq_rel)) {
         return;

@@ -23,6 +23,11 @@ void process_at_exit(void (*handler)());
 // they may only make async-signal-safe calls.
 void process_on_signal(void (*handler)());
 
+// Catches those signals from now on, even before any handler is registered. To be called at
+// start, before a driver library may put a fault handler of its own in front (one that passes on
+// what is not its own): installed later, the program's handler would take that handler's place.
+void process_catch_signals();
+
 // A test may catch the end of the run: the hook is called instead of ending the process and
 // must not return (it throws). Pass nullptr to restore the real exit.
 using exit_hook = void (*)(int status);
