@@ -6,9 +6,9 @@
 #include "console/bank_table.h"
 #include "console/dialogs.h"
 #include "platform/output.h"
+#include "protocol/actions.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
-#include "protocol/operations.h"
 #include "protocol/run_outcome.h"
 
 int operation_cursor = 0;
@@ -93,21 +93,21 @@ bool select_eeprom(const option_table& options, const char* verb, const char* wh
     return true;
 }
 
-// A download from the command line: state2 once the file is accepted.
-void start_load(const option_table& options, const std::string& file, int& op_state) {
+// A download from the command line: preparing_download once the file is accepted.
+void start_load(const option_table& options, const std::string& file, operation_state& state) {
     firmware_operation.expected_seq = 0;
-    const std::string& comment = text_of(options[opt_comment]);
-    const int result = load_dialog(dialog_flash, file.c_str(), comment.c_str());
-    if (result == load_go) {
-        op_state = state2;
+    const load_answer answer = check_load_file(file, text_of(options[opt_comment]));
+    record_download_choice(answer.choice);
+    if (answer.result == load_result::go) {
+        state = operation_state::preparing_download;
         return;
     }
-    firmware_operation.redraw_request = static_cast<std::uint8_t>(result);
-    op_state = state0;
+    firmware_operation.redraw_request = static_cast<std::uint8_t>(static_cast<int>(answer.result));
+    state = operation_state::idle;
     note_operation_failed();
 }
 
-int load_image(const option_table& options, int index, int& op_state) {
+int load_image(const option_table& options, int index, operation_state& state) {
     const std::optional<std::uint8_t> bank = choose_bank(options);
     if (!bank) {
         note_operation_failed();
@@ -118,11 +118,11 @@ int load_image(const option_table& options, int index, int& op_state) {
     out_printf("Save %s %s to bank %d\n", software ? "SW" : "FW", file.c_str(), int{*bank});
     firmware_operation.bank = *bank;
     firmware_operation.file_type = software ? file_type_software : file_type_fpga;
-    start_load(options, file, op_state);
+    start_load(options, file, state);
     return index;
 }
 
-int boot(const option_table& options, int index, int& op_state) {
+int boot(const option_table& options, int index, operation_state& state) {
     // A refused bank ends the run even when the option is false.
     const std::optional<std::uint8_t> bank = choose_bank(options);
     if (!bank) {
@@ -133,12 +133,11 @@ int boot(const option_table& options, int index, int& op_state) {
         return index;
     }
     const int target = index == opt_boot ? *bank : firmware_operation.current_bank.load();
-    boot_dialog(target);
-    op_state = state10;
+    begin_boot(static_cast<std::uint8_t>(target), state);
     return index;
 }
 
-int get_image(const option_table& options, int index, int& op_state) {
+int get_image(const option_table& options, int index, operation_state& state) {
     if (!options[static_cast<std::size_t>(index)].value.b) {
         return index;
     }
@@ -149,23 +148,22 @@ int get_image(const option_table& options, int index, int& op_state) {
     }
     const bool software = index == opt_get_sw;
     out_printf("Get %s from bank %d\n", software ? "SW" : "FW", static_cast<int>(bank));
-    firmware_operation.bank = static_cast<std::uint8_t>(bank);
-    firmware_operation.file_type = software ? file_type_software : file_type_fpga;
-    get_dialog(dialog_flash, op_state);
+    begin_get(software ? file_type_software : file_type_fpga, static_cast<std::uint8_t>(bank),
+              state);
     return index;
 }
 
-int load_eeprom(const option_table& options, int& op_state) {
+int load_eeprom(const option_table& options, operation_state& state) {
     const std::string& file = text_of(options[opt_load_prom]);
     if (!select_eeprom(options, "loading", file.c_str(), "to")) {
         note_operation_failed();
         return opt_load_prom;
     }
-    start_load(options, file, op_state);
+    start_load(options, file, state);
     return opt_load_prom;
 }
 
-int get_eeprom(const option_table& options, int& op_state) {
+int get_eeprom(const option_table& options, operation_state& state) {
     if (!options[opt_get_prom].value.b) {
         return opt_get_prom;
     }
@@ -174,7 +172,7 @@ int get_eeprom(const option_table& options, int& op_state) {
         return opt_get_prom;
     }
     firmware_operation.expected_seq = 0;
-    get_dialog(dialog_eeprom, op_state);
+    begin_get(firmware_operation.file_type, firmware_operation.bank, state);
     return opt_get_prom;
 }
 
@@ -210,33 +208,33 @@ int check_bank(std::int32_t bank) {
     return 1;
 }
 
-int start_batch_operation(option_table& options, int& op_state) {
+int start_batch_operation(option_table& options, operation_state& state) {
     const int index = next_operation_option(options);
     switch (index) {
     case opt_load_sw:
     case opt_load_fw:
-        return load_image(options, index, op_state);
+        return load_image(options, index, state);
     case opt_boot:
     case opt_reboot:
-        return boot(options, index, op_state);
+        return boot(options, index, state);
     case opt_info:
         if (options[opt_info].value.b) {
             print_bank_info();
         }
-        op_state = state0;
+        state = operation_state::idle;
         return index;
     case opt_get_sw:
     case opt_get_fw:
-        return get_image(options, index, op_state);
+        return get_image(options, index, state);
     case opt_get_log:
         if (options[opt_get_log].value.b) {
-            start_get_log(op_state);
+            begin_log(false, state);
         }
         return index;
     case opt_load_prom:
-        return load_eeprom(options, op_state);
+        return load_eeprom(options, state);
     case opt_get_prom:
-        return get_eeprom(options, op_state);
+        return get_eeprom(options, state);
     default:
         return index;  // options that start nothing, and -1 when none is left
     }

@@ -1,11 +1,12 @@
 // Command-line operations: a run is a command-line (batch) run when any of the options bank ...
 // get_prom was given; its operations are then performed one after another in the order in
-// which they stand on the command line, each set up through the same dialogs as from the menu.
+// which they stand on the command line, each started through the same actions as from the menu.
 #pragma once
 
 #include <cstdint>
 
 #include "app/options.h"
+#include "protocol/operation_state.h"
 
 // True when any of the first fourteen options (bank to get_prom) was given.
 bool is_batch_run(const option_table& options);
@@ -23,4 +24,4 @@ int check_bank(std::int32_t bank);
 
 // Starts the next command-line operation: returns the index of the option it handled (also
 // when it started nothing), or -1 when the run is to end.
-int start_batch_operation(option_table& options, int& op_state);
+int start_batch_operation(option_table& options, operation_state& state);

@@ -3,20 +3,23 @@
 #include <string>
 
 #include "app/options.h"
+#include "app/session.h"
 #include "link/admxrc_wrapper.h"
+#include "link/card_link.h"
 #include "link/card_receiver.h"
-#include "link/card_sender.h"
 #include "link/card_window.h"
 #include "link/comm_error.h"
 #include "link/link_mode.h"
 #include "link/receiver.h"
+#include "link/serial_link.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/output.h"
 #include "platform/process.h"
 #include "platform/user.h"
-#include "protocol/operations.h"
+#include "protocol/dispatcher.h"
+#include "protocol/loader_state.h"
 #include "protocol/senders.h"
 
 namespace {
@@ -26,6 +29,10 @@ constexpr std::uint32_t refused_port_pause_ms = 3000;
 // The one card of the run. It lives until the process ends, which closes the card and releases
 // the driver library.
 CADMXRCWrapper card;
+
+// The link of the run, chosen once; the senders reach the unit through it.
+card_unit_link card_link;
+serial_unit_link serial_link_of_run;
 
 // The bitstream file of the run: the /bitfile value when given, else the file of the board type.
 const char* default_bitstream(int board_type) {
@@ -72,7 +79,7 @@ void open_card_link(const option_table& options) {
     card_window.store(window.base, std::memory_order_release);
     window.store(card_setup_a, 2);
     window.store(card_setup_b, 1);
-    set_card_sender(&card_Send_Message);
+    use_link(&card_link);
 }
 
 void open_serial_link(std::uint32_t port_number) {
@@ -83,6 +90,7 @@ void open_serial_link(std::uint32_t port_number) {
         sleep_ms(refused_port_pause_ms);
         process_exit(exit_bad_port_number);
     }
+    use_link(&serial_link_of_run);
 }
 
 void start_receiver(os_thread::procedure receiver) {
@@ -94,6 +102,13 @@ void start_receiver(os_thread::procedure receiver) {
     if (!receiver_thread.raise_priority(error)) {
         out_printf("SetThreadPriority() failed\n");
     }
+}
+
+// The receiver hands every message to the dispatcher and traces by the program's level.
+void start_receiver_with_dispatcher(os_thread::procedure receiver) {
+    set_message_handler(&ExecuteCommand);
+    set_receiver_trace_level(&firmware_operation.verbose_level);
+    start_receiver(receiver);
 }
 
 }  // namespace
@@ -116,15 +131,15 @@ void kestrel_main(int argc, const char* const* argv) {
         console_open();
         if (interface == 0) {
             open_card_link(options);
-            start_receiver(&card_receiver);
+            start_receiver_with_dispatcher(&card_receiver);
         } else {
             open_serial_link(interface);
-            start_receiver(&serial_receiver);
+            start_receiver_with_dispatcher(&serial_receiver);
         }
         status = run_operations(options, user_name, options[opt_verbose].value.u & 0xFFu,
                        options[opt_safemode].value.b, options[opt_bank0].value.b);
     } catch (const ECommError& error) {
         end_run_on_comm_error(error);
     }
-    stop_receiver_and_exit(status);
+    stop_receiver_and_exit(status, firmware_operation.batch_mode != 0);
 }

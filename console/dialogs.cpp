@@ -8,37 +8,21 @@
 #include "console/file_picker.h"
 #include "console/input.h"
 #include "console/keys.h"
-#include "console/timestamp.h"
+#include "files/file_types.h"
 #include "platform/output.h"
-#include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
-#include "protocol/messages.h"
-#include "protocol/operations.h"
-#include "protocol/run_outcome.h"
-#include "protocol/senders.h"
 
 namespace {
 
 // A file name is taken into 80 bytes: at most 79 characters, longer names are refused whole.
 constexpr std::size_t name_limit = 80;
-// What is sent and shown of a file name and a comment.
+// What is kept of a comment.
 constexpr std::size_t text_limit = 25;
 
-constexpr int get_started = 0;
-constexpr int boot_sent = 1;
-constexpr int dialog_cancelled = 2;
-constexpr int get_refused = 3;
-
-// The answers of a dialog, held apart until the dialog is through: a cancelled get leaves the
-// operation still running (an upload keeps asking for its blocks by type and bank) untouched.
+// The answers of a dialog so far, starting from the type and bank of the loader state.
 struct answers {
-    std::uint8_t file_type = firmware_operation.file_type;
-    std::uint8_t bank = firmware_operation.bank;
-
-    void commit() const {
-        firmware_operation.file_type = file_type;
-        firmware_operation.bank = bank;
-    }
+    std::uint8_t file_type;
+    std::uint8_t bank;
 };
 
 bool is_quit(int key) { return key == 'q' || key == 'Q'; }
@@ -152,44 +136,49 @@ bool ask_eeprom(const char* title, const char* channel_question, answers& a) {
     }
 }
 
-// Looks the file up, stores its names and the comment, and asks for the last confirmation
-// when interactive.
-int check_and_store(const std::string& name, std::string_view comment, bool interactive) {
-    if (read_file_info(name) != 0) {
+// Looks the file up and takes its facts; asks for the last confirmation when interactive.
+load_answer check_file(download_choice choice, const std::string& name, std::string_view comment,
+                       bool interactive) {
+    load_answer answer{load_result::failed, std::move(choice)};
+    const std::optional<file_facts> facts = read_file_info(name);
+    if (!facts) {
         out_printf("  File \"%s\" does not exist\n", name.c_str());
-        return load_failed;
+        return answer;
     }
-    // The file is opened later under its full name; only the first characters are sent.
-    firmware_operation.file_path = name;
-    firmware_operation.file_name = std::string_view(name).substr(0, text_limit);
-    firmware_operation.comment = comment.substr(0, text_limit);
-    const int result = interactive ? confirm_file_info() : load_go;
-    firmware_operation.seq_no = 0;
-    firmware_operation.seq_count = 0;
-    return result;
+    download_choice& c = answer.choice;
+    c.file_checked = true;
+    c.path = name;
+    c.comment = std::string(comment.substr(0, text_limit));
+    c.size = facts->size;
+    c.file_time = facts->file_time;
+    c.download_time = facts->download_time;
+    answer.result = !interactive || confirm_file_info(c) ? load_result::go : load_result::declined;
+    return answer;
 }
 
-int interactive_load(int kind) {
-    answers a;
-    const bool flash = kind != dialog_eeprom;
+load_answer interactive_load(dialog_kind kind, answers a) {
+    download_choice choice;
+    const bool flash = kind != dialog_kind::eeprom;
     if (flash) {
         if (!ask_load_bank(a)) {
-            return load_cancelled;
+            return {load_result::cancelled, choice};
         }
         out_printf("  Load FPGA image (press F) or SW (press S)?\n");
         if (!ask_image_kind(a)) {
-            return load_cancelled;
+            return {load_result::cancelled, choice};
         }
     } else if (!ask_eeprom("  Load to\n", "  Load to channel(1-4)?\n", a)) {
-        return load_cancelled;
+        return {load_result::cancelled, choice};
     }
-    a.commit();
+    choice.target_chosen = true;
+    choice.file_type = a.file_type;
+    choice.bank = a.bank;
 
     out_printf("  The following files can be loaded\n\n");
     const file_type_info* info = find_file_type(a.file_type);
     std::string name;
     if (info == nullptr || pick_file(info->pattern, &name, name_limit) != pick_chosen) {
-        return load_failed;
+        return {load_result::failed, choice};
     }
     std::string comment;
     if (flash) {
@@ -199,103 +188,48 @@ int interactive_load(int kind) {
         }
         out_printf("Comment: %s\n", comment.c_str());
     }
-    return check_and_store(name, comment, true);
-}
-
-// Sends the first request of an upload: at once when the unit runs its boot loader in bank 0,
-// else a reboot to bank 0, whose boot report makes state13 send it.
-void start_get(int& op_state) {
-    firmware_operation.expected_seq = 0;
-    // Cleared before the request goes out, so that neither an answer from an earlier operation
-    // nor an earlier boot report is taken for this one, and a quick answer is never lost.
-    firmware_operation.block_received.clear();
-    if (firmware_operation.current_bank != 0) {
-        firmware_operation.boot_status = boot_status_none;
-        firmware_operation.boot_bank = 0;
-        Send_reboot_req(0);
-    } else {
-        send_file_request(static_cast<std::uint16_t>(firmware_operation.chunk_size),
-                          firmware_operation.bank, 0, firmware_operation.file_type);
-    }
-    op_state = state13;
+    return check_file(std::move(choice), name, comment, true);
 }
 
 }  // namespace
 
-int load_dialog(int kind, const char* file, const char* comment) {
-    if (file == nullptr) {
-        return interactive_load(kind);
-    }
-    const std::string name = file;
-    if (name.size() >= name_limit) {
+load_answer load_dialog(dialog_kind kind, std::uint8_t file_type, std::uint8_t bank) {
+    return interactive_load(kind, answers{file_type, bank});
+}
+
+load_answer check_load_file(const std::string& file, const std::string& comment) {
+    if (file.size() >= name_limit) {
         // Cut short it would name another file, or none.
-        out_printf("  File name too long (%zu characters, at most %zu): %s\n", name.size(),
-                   name_limit - 1, file);
-        return load_failed;
+        out_printf("  File name too long (%zu characters, at most %zu): %s\n", file.size(),
+                   name_limit - 1, file.c_str());
+        return {load_result::failed, {}};
     }
-    return check_and_store(name, comment == nullptr ? "" : comment, false);
+    return check_file({}, file, comment, false);
 }
 
-int get_dialog(int kind, int& op_state) {
-    if (firmware_operation.batch_mode == 0) {
-        answers a;
-        if (kind == dialog_eeprom) {
-            if (!ask_eeprom("\n  Get EEPROM image from\n", "  Load from channel(1-4)?\n", a)) {
-                return dialog_cancelled;
-            }
-        } else {
-            out_printf("\n  Get FPGA image (press F) or SW (press S)?\n");
-            if (!ask_image_kind(a) || !ask_get_bank(a)) {
-                return dialog_cancelled;
-            }
+std::optional<get_answer> get_dialog(dialog_kind kind, std::uint8_t file_type,
+                                     std::uint8_t bank) {
+    answers a{file_type, bank};
+    if (kind == dialog_kind::eeprom) {
+        if (!ask_eeprom("\n  Get EEPROM image from\n", "  Load from channel(1-4)?\n", a)) {
+            return std::nullopt;
         }
-        a.commit();
-        // A command-line run made its folder once at start and keeps it for every get.
-        make_timestamp(firmware_operation.output_folder);
+    } else {
+        out_printf("\n  Get FPGA image (press F) or SW (press S)?\n");
+        if (!ask_image_kind(a) || !ask_get_bank(a)) {
+            return std::nullopt;
+        }
     }
-    if (kind != dialog_eeprom && bank_unknown(firmware_operation.bank)) {
-        // The size and CRC-32 of the image come from the bank's record: without it there is
-        // nothing to fetch by, and nothing to check the file against.
-        out_printf("Bank %d is unknown: the unit did not report what it holds. Nothing is "
-                   "fetched\n",
-                   int{firmware_operation.bank.load()});
-        firmware_operation.redraw_request = 1;
-        note_operation_failed();
-        return get_refused;
-    }
-    if (kind == dialog_eeprom) {
-        // Size and CRC come with EEPROM_ACK; should it be lost, an old size must not be taken
-        // for this EEPROM's (the upload then ends on the size 0).
-        firmware_operation.file_size = 0;
-        firmware_operation.file_crc = 0;
-        send_eeprom_info_request(firmware_operation.file_type, firmware_operation.bank);
-    }
-    start_get(op_state);
-    return get_started;
+    return get_answer{a.file_type, a.bank};
 }
 
-namespace {
-// A report still lying from before the request would be taken for its answer, so the last one
-// is forgotten before the request goes out (the boot wait does not clear it again: a quick
-// answer would be lost).
-void request_boot(std::uint8_t bank) {
-    firmware_operation.boot_status = boot_status_none;
-    firmware_operation.boot_bank = bank;
-    Send_reboot_req(bank);
-}
-}  // namespace
-
-int boot_dialog(int bank) {
-    if (firmware_operation.batch_mode != 0) {
-        request_boot(static_cast<std::uint8_t>(bank));
-        return boot_sent;
-    }
+std::optional<std::uint8_t> boot_dialog() {
     out_printf("  Enter bank (0-3)\n");
     int chosen = 0;
     for (;;) {
         const int key = wait_key();
         if (is_quit(key)) {
-            return dialog_cancelled;
+            return std::nullopt;
         }
         // Any bank may be booted, the boot loader's own included, without a warning.
         if (key >= '0' && key <= '3') {
@@ -307,29 +241,19 @@ int boot_dialog(int bank) {
     for (;;) {
         const int key = wait_key();
         if (is_quit(key) || key == 'n' || key == 'N') {
-            return dialog_cancelled;
+            return std::nullopt;
         }
         if (is_yes(key)) {
-            request_boot(static_cast<std::uint8_t>(chosen));
-            return boot_sent;
+            return static_cast<std::uint8_t>(chosen);
         }
     }
 }
 
-int verbose_dialog() {
+std::optional<int> verbose_dialog() {
     out_printf("Enter verbose level\n");
     int level = 0;
     if (read_number(level) == 1) {
-        firmware_operation.verbose_level = static_cast<std::uint8_t>(static_cast<unsigned>(level));
+        return level;
     }
-    return 0;
-}
-
-int start_get_log(int& op_state) {
-    out_printf("Get Log\n");
-    firmware_operation.expected_seq = 0;
-    firmware_operation.block_received.clear();
-    send_log_request(0);
-    op_state = state12;
-    return 0;
+    return std::nullopt;
 }

@@ -1,37 +1,50 @@
 // The dialogs that set up each operation: which bank or EEPROM channel, which kind of image,
-// which file, what comment. They fill the loader state and, for the get, boot and log
-// operations, send the first request; the state machine carries the operation on. In a
-// command-line run the same functions are called with the answers already known.
+// which file, what comment, which bank to boot, which trace level. They ask and return the
+// answers; the session acts on them. A command-line load has its answers already and only has
+// its file checked.
 #pragma once
 
-// Kinds of the load and get dialogs.
-inline constexpr int dialog_eeprom = 1;
-inline constexpr int dialog_flash = 2;
+#include <cstdint>
+#include <optional>
+#include <string>
 
-// Results of load_dialog.
-inline constexpr int load_go = 0;         // answered: the download may start
-inline constexpr int load_failed = 1;     // no file chosen, or the file does not exist
-inline constexpr int load_cancelled = 2;  // q, or no at the bank-0 question
-inline constexpr int load_declined = -1;  // no at "OK to load this file"
+#include "protocol/download_choice.h"
 
-// Interactive when file is null; in a command-line run file and comment come from the options
-// (file_type and bank already set) and nothing is asked. A file name of 80 characters or more
-// is refused (result 1). The full name is kept in file_path, for opening; file_name and comment
-// keep their first 25 characters.
-int load_dialog(int kind, const char* file = nullptr, const char* comment = nullptr);
+enum class dialog_kind { eeprom, flash };
 
-// Returns 0 when the get was started (op state 13), 2 when cancelled (op state and loader state
-// unchanged), 3 when refused because the unit did not report the bank's record (op state
-// unchanged, the failure noted). In a command-line run (batch_mode) file_type and bank are already set and the
-// output folder made at start is kept.
-int get_dialog(int kind, int& op_state);
+// How a load dialog ended. The numbers are the redraw request an ended dialog leaves: 1 redraws
+// after 3 s, the others at once.
+enum class load_result : int {
+    go = 0,         // answered: the download may start
+    failed = 1,     // no file chosen, or the file does not exist
+    cancelled = 2,  // q, or no at the bank-0 question
+    declined = -1,  // no at "OK to load this file"
+};
 
-// Returns 1 when a boot request was sent, 2 when cancelled. `bank` is used in a command-line
-// run (batch_mode) only, where nothing is asked.
-int boot_dialog(int bank);
+struct load_answer {
+    load_result result;
+    download_choice choice;  // what was answered before the dialog ended
+};
 
-// Asks for the verbose level; returns 0.
-int verbose_dialog();
+// The load dialog, starting from the file type and bank of the loader state (a Controller or
+// Charger EEPROM keeps the bank as it is). A file name of 80 characters or more is refused.
+load_answer load_dialog(dialog_kind kind, std::uint8_t file_type, std::uint8_t bank);
 
-// Asks for the first block of the log; op state 12. Returns 0.
-int start_get_log(int& op_state);
+// The file of a command-line load: its name's length checked and its facts taken, nothing
+// asked. The choice holds no file type or bank.
+load_answer check_load_file(const std::string& file, const std::string& comment);
+
+struct get_answer {
+    std::uint8_t file_type;
+    std::uint8_t bank;  // bank, or EEPROM channel index
+};
+
+// The get dialog, starting from the file type and bank of the loader state; nothing when
+// cancelled.
+std::optional<get_answer> get_dialog(dialog_kind kind, std::uint8_t file_type, std::uint8_t bank);
+
+// The bank to boot, confirmed; nothing when cancelled.
+std::optional<std::uint8_t> boot_dialog();
+
+// The trace level typed; nothing when cancelled.
+std::optional<int> verbose_dialog();

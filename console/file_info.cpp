@@ -6,13 +6,13 @@
 #include <optional>
 
 #include "console/date_text.h"
-#include "console/file_picker.h"
 #include "console/input.h"
+#include "files/file_types.h"
+#include "files/image_file.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
 #include "platform/output.h"
 #include "protocol/loader_state.h"
-#include "protocol/messages.h"
 
 namespace {
 
@@ -33,53 +33,55 @@ bool can_open(const std::string& name, const std::optional<file_status>& status)
     return true;
 }
 
+// What the unit records of a file name and a comment.
+constexpr std::size_t recorded_text_limit = 25;
+
 bool is_flash_type(int file_type) {
     return file_type == file_type_fpga || file_type == file_type_software;
 }
 
 }  // namespace
 
-int read_file_info(const std::string& name) {
+std::optional<file_facts> read_file_info(const std::string& name) {
     const std::optional<std::tm> now = local_time_now();
     const std::optional<file_status> status = get_file_status(name);
     if (!can_open(name, status)) {
-        return -1;
+        return std::nullopt;
     }
     if (!status) {
         out_printf("Could not read %s \n", name.c_str());
-        return -1;
+        return std::nullopt;
     }
     // A larger size would be cut to its low 32 bits, and the unit given a wrong size.
     if (refuse_too_large(name, status->size)) {
-        return -1;
+        return std::nullopt;
     }
-    firmware_operation.download_time = date_or_unknown(now);
-    firmware_operation.file_time = date_or_unknown(local_time(status->modified));
-    firmware_operation.file_size.store(static_cast<std::uint32_t>(status->size));
-    return 0;
+    return file_facts{static_cast<std::uint32_t>(status->size), date_or_unknown(local_time(status->modified)),
+                      date_or_unknown(now)};
 }
 
-int confirm_file_info() {
-    const firmware_operation_record& op = firmware_operation;
-    const int type = op.file_type.load();
-    const bool flash = is_flash_type(type);
+bool confirm_file_info(const download_choice& choice) {
+    const bool flash = is_flash_type(choice.file_type);
+    // Shown as the unit records them: the first 25 characters.
+    const std::string name = choice.path.substr(0, recorded_text_limit);
+    const std::string comment = choice.comment.substr(0, recorded_text_limit);
 
     out_write("\n");
     if (flash) {
-        out_printf("  Bank          : %i\n", static_cast<int>(op.bank.load()));
-        out_printf("  File Type     : %s\n", find_file_type(type)->label);
+        out_printf("  Bank          : %i\n", static_cast<int>(choice.bank));
+        out_printf("  File Type     : %s\n", find_file_type(choice.file_type)->label);
     }
-    out_printf("  File Name     : %s\n", op.file_name.c_str());
+    out_printf("  File Name     : %s\n", name.c_str());
     // Unsigned, so that a file between 2 and 4 GiB does not show a negative size.
-    out_printf("  File Size     : %u\n", static_cast<unsigned>(op.file_size.load()));
-    out_printf("  File Time     : %s\n", op.file_time.c_str());
-    out_printf("  Download Time : %s\n", op.download_time.c_str());
+    out_printf("  File Size     : %u\n", static_cast<unsigned>(choice.size));
+    out_printf("  File Time     : %s\n", choice.file_time.c_str());
+    out_printf("  Download Time : %s\n", choice.download_time.c_str());
     if (flash) {
-        out_printf("  User          : %s\n", op.user.c_str());
-        out_printf("  Comment       : %s\n\n", op.comment.c_str());
+        out_printf("  User          : %s\n", firmware_operation.user.c_str());
+        out_printf("  Comment       : %s\n\n", comment.c_str());
     }
     out_write("  OK to load this file Y/N?\n");
 
     const int key = wait_key() & 0xFF;
-    return key == 'y' || key == 'Y' ? 0 : -1;
+    return key == 'y' || key == 'Y';
 }

@@ -2,12 +2,23 @@
 // shown for a last confirmation.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
-// Fills file_size, file_time and download_time (now, the moment of the choice): 0, or -1 when
-// the file cannot be opened, a directory included (no text), its status cannot be read
-// ("Could not read %s \n"), or it is too large for a 32-bit size (a line saying so).
-int read_file_info(const std::string& name);
+#include "protocol/download_choice.h"
 
-// Shows the file table and asks "  OK to load this file Y/N?\n": 0 for y or Y, -1 otherwise.
-int confirm_file_info();
+struct file_facts {
+    std::uint32_t size = 0;
+    std::string file_time;      // modification time, as a date text
+    std::string download_time;  // now, the moment of the choice, as a date text
+};
+
+// The facts of the file; nothing when it cannot be opened, a directory included (no text), its
+// status cannot be read ("Could not read %s \n"), or it is too large for a 32-bit size (a line
+// saying so).
+std::optional<file_facts> read_file_info(const std::string& name);
+
+// Shows the file table of the choice (with the user the unit records) and asks
+// "  OK to load this file Y/N?\n": true for y or Y.
+bool confirm_file_info(const download_choice& choice);

@@ -4,29 +4,34 @@
 
 #include "console/keys.h"
 #include "platform/output.h"
-#include "protocol/retry.h"
 
 namespace {
 
 // One poll waits this long for a key. The wait ends as soon as a key arrives, so keys are
 // taken at once, yet a dialog that waits for the user does not keep a processor busy; the
-// keep-alive it runs on every poll needs to act only every ten seconds.
+// idle work it runs on every poll (the keep-alive) needs to act only every ten seconds.
 constexpr std::uint32_t poll_ms = 10;
 
 // The answer to every question once input has ended: each dialog takes it as "cancel".
 constexpr int cancel_key = 'q';
 
 constexpr int carriage_return = 13;
+
+void (*idle_work)() = nullptr;
 constexpr int line_feed = 10;
 
 }  // namespace
+
+void set_key_wait_idle(void (*idle)()) { idle_work = idle; }
 
 int wait_key() {
     for (;;) {
         const bool waiting = key_waiting(poll_ms);
         const int key = waiting ? read_key() : -1;
         // Also in the pass that reads the key, so that a user typing steadily never starves it.
-        keep_alive_step();
+        if (idle_work != nullptr) {
+            idle_work();
+        }
         if (key >= 0) {
             return key;
         }

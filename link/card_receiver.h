@@ -10,7 +10,6 @@
 #include "link/receiver.h"
 #include "platform/clock.h"
 #include "platform/output.h"
-#include "protocol/loader_state.h"
 
 inline constexpr std::uint32_t card_receiver_start_delay_ms = 1000;
 inline constexpr std::uint32_t card_receiver_poll_ms = 2;
@@ -52,7 +51,7 @@ bool card_receive_message(const Window& window, std::size_t rx_data) {
     const std::uint8_t sub = rx_buffer[5];
     last_receive_tick.store(tick_count_ms(), std::memory_order_release);
     dispatch_message(rx_buffer.data(), length, sa, cmd, sub);
-    const int verbose = firmware_operation.verbose_level.load(std::memory_order_relaxed);
+    const int verbose = receiver_trace_level();
     if ((verbose > 3 && sa == 0x2A) || verbose > 6) {
         out_printf("\n SA %d CMD %d SubCmd %d Lenght %d\n", int{sa}, int{cmd}, int{sub},
                    int{length});

@@ -25,6 +25,5 @@ void send_card_message(const Window& window, const std::uint8_t* message, std::s
     }
 }
 
-// The card form of Send_Message, given to the senders with set_card_sender: sends through the
-// window start-up installed.
+// The card form of Send_Message: sends through the window start-up installed.
 void card_Send_Message(const std::uint8_t* message, std::size_t n, int verbose_level);

@@ -13,8 +13,6 @@
 #include "platform/clock.h"
 #include "platform/output.h"
 #include "platform/process.h"
-#include "protocol/dispatcher.h"
-#include "protocol/loader_state.h"
 
 std::array<std::uint8_t, rx_buffer_size> rx_buffer{};
 std::size_t rx_fill = 0;
@@ -25,7 +23,8 @@ namespace {
 
 constexpr std::uint32_t receiver_stop_wait_ms = 100;
 
-std::atomic<message_handler> handler{&ExecuteCommand};
+std::atomic<message_handler> handler{nullptr};
+std::atomic<const std::atomic<std::uint8_t>*> trace_level{nullptr};
 
 // Messages handed on so far, with a condition the main loop may wait on.
 std::mutex dispatched_mutex;
@@ -60,7 +59,9 @@ void set_message_wait(message_wait wait) {
 
 void dispatch_message(const std::uint8_t* message, std::uint16_t length, std::uint8_t sa,
                       std::uint8_t cmd, std::uint8_t sub) {
-    handler.load(std::memory_order_acquire)(message, length, sa, cmd, sub);
+    if (const message_handler h = handler.load(std::memory_order_acquire)) {
+        h(message, length, sa, cmd, sub);
+    }
     {
         const std::lock_guard<std::mutex> lock(dispatched_mutex);
         ++dispatched;
@@ -68,8 +69,15 @@ void dispatch_message(const std::uint8_t* message, std::uint16_t length, std::ui
     dispatched_changed.notify_all();
 }
 
-void set_message_handler(message_handler h) {
-    handler.store(h != nullptr ? h : &ExecuteCommand, std::memory_order_release);
+void set_message_handler(message_handler h) { handler.store(h, std::memory_order_release); }
+
+void set_receiver_trace_level(const std::atomic<std::uint8_t>* level) {
+    trace_level.store(level, std::memory_order_release);
+}
+
+int receiver_trace_level() {
+    const std::atomic<std::uint8_t>* level = trace_level.load(std::memory_order_acquire);
+    return level != nullptr ? level->load(std::memory_order_relaxed) : 0;
 }
 
 void serial_receiver_pass() {
@@ -92,7 +100,7 @@ void serial_receiver_pass() {
     const std::uint8_t cmd = message[4];
     const std::uint8_t sub = message[5];
     dispatch_message(message, length, sa, cmd, sub);
-    if (firmware_operation.verbose_level.load(std::memory_order_relaxed) > 3) {
+    if (receiver_trace_level() > 3) {
         out_printf("\nSA %02x CMD %02x SubCmd %02x Lenght %d\n", unsigned{sa}, unsigned{cmd},
                    unsigned{sub}, int{length});
     }
@@ -111,8 +119,8 @@ int serial_receiver() {
     return 0;
 }
 
-void stop_receiver_and_exit(int status) {
-    if (firmware_operation.batch_mode == 0) {
+void stop_receiver_and_exit(int status, bool quiet) {
+    if (!quiet) {
         out_printf("\nTerminating sucker thread\n");
     }
     stop_receiver.store(1, std::memory_order_release);

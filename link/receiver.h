@@ -23,11 +23,17 @@ extern std::atomic<std::uint32_t> last_receive_tick;
 // The thread start-up makes for the receiver.
 extern os_thread receiver_thread;
 
-// Where received messages go: (message at its DA byte, length field, SA, CMD, SUB). The
-// program's dispatcher unless a test puts its own in place.
+// Where received messages go: (message at its DA byte, length field, SA, CMD, SUB). Start-up
+// hands the receiver the program's dispatcher; until then (and with nullptr) messages are
+// dropped.
 using message_handler = void (*)(const std::uint8_t* message, std::uint16_t length,
                                  std::uint8_t sa, std::uint8_t cmd, std::uint8_t sub);
 void set_message_handler(message_handler handler);
+
+// The trace level the receivers print their traces by, read as they go; start-up hands them the
+// program's. Until then (and with nullptr) they trace nothing.
+void set_receiver_trace_level(const std::atomic<std::uint8_t>* level);
+int receiver_trace_level();
 
 // Hands a received message to the handler and wakes a main loop waiting for it.
 void dispatch_message(const std::uint8_t* message, std::uint16_t length, std::uint8_t sa,
@@ -49,6 +55,6 @@ int serial_receiver();
 // One pass of the serial receiver: read what has arrived and dispatch a complete frame.
 void serial_receiver_pass();
 
-// Ends a normal run: unless in batch mode prints "\nTerminating sucker thread\n", tells the
-// receiver to stop, gives it 100 ms, and ends the process with the status either way.
-[[noreturn]] void stop_receiver_and_exit(int status = 0);
+// Ends a normal run: unless quiet (a command-line run) prints "\nTerminating sucker thread\n",
+// tells the receiver to stop, gives it 100 ms, and ends the process with the status either way.
+[[noreturn]] void stop_receiver_and_exit(int status, bool quiet);

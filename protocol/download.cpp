@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "console/file_picker.h"
+#include "files/image_file.h"
 #include "link/crc.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
@@ -11,28 +11,27 @@
 #include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
-#include "protocol/operations.h"
-#include "protocol/retry.h"
 #include "protocol/run_outcome.h"
 #include "protocol/senders.h"
+#include "protocol/waiting.h"
 
 namespace {
 
 // Ends an operation that never reached the unit's flash: back to idle, the message left on
 // screen for a moment.
-void give_up(int& op_state) {
-    op_state = state0;
+void give_up(operation_state& state) {
+    state = operation_state::idle;
     firmware_operation.redraw_request = 1;
     note_operation_failed();
 }
 
 }  // namespace
 
-void download_prepare(int& op_state) {
+void download_prepare(operation_state& state) {
     // A file that cannot be read now (removed or changed since it was chosen) ends the
     // operation; trying again on every pass would only repeat the message.
     if (load_file_to_memory(firmware_operation.file_path) != 0) {
-        give_up(op_state);
+        give_up(state);
         return;
     }
     const std::uint32_t chunk = firmware_operation.chunk_size;
@@ -46,7 +45,7 @@ void download_prepare(int& op_state) {
                    max_chunks);
         firmware_operation.seq_count = 0;
         release_file_buffer();
-        give_up(op_state);
+        give_up(state);
         return;
     }
     firmware_operation.file_crc = crc32_file(file_buffer.data(), size, 0xFFFFFFFFu);
@@ -54,63 +53,67 @@ void download_prepare(int& op_state) {
         out_printf("CRC32 %X\n", firmware_operation.file_crc.load());
     }
     send_download_request();
-    op_state = state3;
+    state = operation_state::awaiting_dl_ready;
     if (firmware_operation.current_bank != 0) {
         out_printf("Waiting for booting to bank 0 and start downloading %s\n",
                    firmware_operation.file_name.c_str());
     }
 }
 
-void download_wait_ready(int& op_state, pace& marks) {
-    if (firmware_operation.dl_ready.test()) {
-        budgets.state4 = state4_start_budget;
+void download_wait_ready(operation_state& state, pace& marks) {
+    const wait_result result = await_answer(firmware_operation.dl_ready.test(), state,
+                                            budgets.dl_ready, dl_ready_timeout_ms);
+    if (result == wait_result::answered) {
+        budgets.info_ack = info_ack_start_budget;
         send_firmware_info();
-        op_state = state4;
+        state = operation_state::awaiting_info_ack;
         return;
     }
-    if (await_reply(op_state, budgets.state3, dl_ready_timeout_ms) == -1) {
-        if (firmware_operation.verbose_level > 5) {
-            out_printf("DEBUG ONLY state3_retry : %d\n\r", budgets.state3);
+    if (result != wait_result::waiting && firmware_operation.verbose_level > 5) {
+        out_printf("DEBUG ONLY state3_retry : %d\n\r", budgets.dl_ready);
+    }
+    if (result == wait_result::ask_again) {
+        send_download_request();
+        if (firmware_operation.verbose_level > 0) {
+            out_printf("state3_retry : %d\n\r", budgets.dl_ready);
         }
-        if (op_state != state0 && budgets.state3 > 0) {
-            send_download_request();
-            if (firmware_operation.verbose_level > 0) {
-                out_printf("state3_retry : %d\n\r", budgets.state3);
-            }
-        } else {
-            out_printf("Unable to send file to unit. Too many retries\n\r");
-            give_up(op_state);
-        }
+    } else if (result == wait_result::gave_up) {
+        out_printf("Unable to send file to unit. Too many retries\n\r");
+        give_up(state);
     }
     if (marks.due(tick_count_ms()) && firmware_operation.verbose_level > 1) {
         out_printf("*");
     }
 }
 
-void download_wait_info_ack(int& op_state) {
-    if (firmware_operation.fwinfo_acked.test()) {
-        op_state = state5;
-        return;
-    }
+void download_wait_info_ack(operation_state& state) {
     // A lost acknowledgement is asked for again like every other answer: the unit takes a
     // repeated FIRMWARE_INFO as the same description of the file that follows. Once the budget
     // is used up the next time-out ends the download.
-    if (await_reply(op_state, budgets.state4, answer_timeout_ms) != -1 || op_state == state0) {
+    switch (await_answer(firmware_operation.fwinfo_acked.test(), state, budgets.info_ack,
+                         answer_timeout_ms, last_try::asks_again)) {
+    case wait_result::answered:
+        state = operation_state::sending_chunk;
         return;
-    }
-    send_firmware_info();
-    if (firmware_operation.verbose_level > 0) {
-        out_printf("state4_retry : %d\n\r", budgets.state4);
+    case wait_result::ask_again:
+        send_firmware_info();
+        if (firmware_operation.verbose_level > 0) {
+            out_printf("state4_retry : %d\n\r", budgets.info_ack);
+        }
+        return;
+    case wait_result::waiting:
+    case wait_result::gave_up:
+        return;
     }
 }
 
-void send_next_chunk(int& op_state) {
+void send_next_chunk(operation_state& state) {
     if (firmware_operation.verbose_level > 1) {
         out_printf("file seq no %d out of %d\r", static_cast<int>(firmware_operation.seq_no),
                    static_cast<int>(firmware_operation.seq_count));
     }
     if (firmware_operation.seq_no >= firmware_operation.seq_count) {
-        end_download(op_state, "download completed");
+        end_download(state, "download completed");
         return;
     }
     const std::size_t chunk = firmware_operation.chunk_size;
@@ -124,39 +127,39 @@ void send_next_chunk(int& op_state) {
     firmware_operation.chunk_acked.clear();
     send_request(block_buffer.message(), dl_data_head_size + chunk);
     ++firmware_operation.seq_no;
-    op_state = state6;
+    state = operation_state::awaiting_chunk_answer;
 }
 
-void download_wait_chunk(int& op_state) {
+void download_wait_chunk(operation_state& state) {
     if (firmware_operation.chunk_failed.test()) {
         firmware_operation.chunk_failed.clear();
         note_operation_failed();
-        end_download(op_state, "download failed");
+        end_download(state, "download failed");
         return;
     }
-    if (firmware_operation.chunk_acked.test()) {
-        op_state = state5;
+    const wait_result result = await_answer(firmware_operation.chunk_acked.test(), state,
+                                            budgets.chunk_answer, answer_timeout_ms,
+                                            last_try::asks_again);
+    if (result == wait_result::answered) {
+        state = operation_state::sending_chunk;
         return;
     }
-    if (await_reply(op_state, budgets.state6, answer_timeout_ms) != -1) {
-        return;
-    }
-    if (op_state == state0) {
-        return;  // no budget was left: the time-out has ended it
+    if (result != wait_result::ask_again) {
+        return;  // waiting, or no try was left and the time-out has ended it
     }
     --firmware_operation.seq_no;  // the same chunk goes again
     if (firmware_operation.verbose_level > 0) {
         out_printf("\nstate6_retry seq no: %d Retry: %d\n\r",
-                   static_cast<int>(firmware_operation.seq_no), budgets.state6);
+                   static_cast<int>(firmware_operation.seq_no), budgets.chunk_answer);
     }
-    op_state = state5;
+    state = operation_state::sending_chunk;
     // A lost answer may mean the unit missed bytes of a long write: small pieces from now on.
     small_chunks.store(1, std::memory_order_release);
 }
 
-void end_download(int& op_state, const char* text) {
+void end_download(operation_state& state, const char* text) {
     out_printf("\n%s\n", text);
-    op_state = stateM1;
+    state = operation_state::awaiting_bank_records;
     firmware_operation.redraw_request = 1;
     firmware_operation.seq_count = 0;
     firmware_operation.seq_no = 0;

@@ -1,26 +1,28 @@
 // A download: one file from the PC into a flash bank or an EEPROM. The file is read whole,
 // announced (DL_REQ, then FIRMWARE_INFO with its size and CRC-32) and sent in numbered chunks,
 // each acknowledged by the unit before the next goes. Every download ends by reading the flash
-// information again, so that the bank records show its result.
+// information again, so that the bank records show its result. Each step is one pass of its
+// state.
 #pragma once
 
 #include <cstdint>
 
+#include "protocol/operation_state.h"
 #include "protocol/pace.h"
 
 // Chunk numbers travel in 16 bits: a file needing more chunks cannot be numbered.
 inline constexpr std::uint32_t max_chunks = 65536;
 
-// state2: reads the file, works out chunks and CRC-32, sends DL_REQ.
-void download_prepare(int& op_state);
-// state3: waits for DL_READY (the unit may first reboot into its boot loader), with progress
-// marks at the pace given.
-void download_wait_ready(int& op_state, pace& marks);
-// state4: waits for FIRMWARE_INFO_ACK.
-void download_wait_info_ack(int& op_state);
-// state5: sends the next chunk, or ends the download when every chunk was acknowledged.
-void send_next_chunk(int& op_state);
-// state6: waits for the chunk's DL_ACK or DL_FAIL; a time-out sends the chunk again.
-void download_wait_chunk(int& op_state);
+// preparing_download: reads the file, works out chunks and CRC-32, sends DL_REQ.
+void download_prepare(operation_state& state);
+// awaiting_dl_ready: the unit may first reboot into its boot loader; progress marks at the pace
+// given.
+void download_wait_ready(operation_state& state, pace& marks);
+// awaiting_info_ack: FIRMWARE_INFO_ACK.
+void download_wait_info_ack(operation_state& state);
+// sending_chunk: the next chunk, or the end of the download when every chunk was acknowledged.
+void send_next_chunk(operation_state& state);
+// awaiting_chunk_answer: DL_ACK or DL_FAIL; a time-out sends the chunk again.
+void download_wait_chunk(operation_state& state);
 // Prints the text on a line of its own, ends the download and asks for the flash information.
-void end_download(int& op_state, const char* text);
+void end_download(operation_state& state, const char* text);

@@ -3,49 +3,29 @@
 #include <atomic>
 
 #include "link/byte_order.h"
-#include "link/link_mode.h"
-#include "link/serial_port.h"
 #include "platform/clock.h"
 #include "platform/output.h"
 #include "protocol/loader_state.h"
-#include "protocol/retry.h"
+#include "protocol/waiting.h"
 
 namespace {
-std::atomic<card_sender> card{nullptr};
-std::atomic<request_capture> capture{nullptr};
-std::atomic<purge_capture> purge_taken{nullptr};
-std::atomic<raw_byte_capture> raw_taken{nullptr};
+
+std::atomic<unit_link*> current_link{nullptr};
+
 }  // namespace
 
-void set_card_sender(card_sender sender) { card.store(sender, std::memory_order_release); }
-
-void set_request_capture(request_capture c, purge_capture p, raw_byte_capture r) {
-    capture.store(c, std::memory_order_release);
-    purge_taken.store(p, std::memory_order_release);
-    raw_taken.store(r, std::memory_order_release);
-}
+void use_link(unit_link* link) { current_link.store(link, std::memory_order_release); }
 
 void send_raw_byte(std::uint8_t byte) {
-    if (capture.load(std::memory_order_acquire) != nullptr) {
-        if (const raw_byte_capture r = raw_taken.load(std::memory_order_acquire)) {
-            r(byte);
-        }
-        return;
+    if (unit_link* link = current_link.load(std::memory_order_acquire)) {
+        link->send_raw_byte(byte);
     }
-    serial_write_byte(byte);
 }
 
 void purge_link() {
-    if (loader_mode.load(std::memory_order_acquire) != 1) {
-        return;
+    if (unit_link* link = current_link.load(std::memory_order_acquire)) {
+        link->purge();
     }
-    if (capture.load(std::memory_order_acquire) != nullptr) {
-        if (const purge_capture p = purge_taken.load(std::memory_order_acquire)) {
-            p();
-        }
-        return;
-    }
-    serial_purge();
 }
 
 namespace {
@@ -54,34 +34,17 @@ namespace {
 // question: were it to restart the waits, a lost answer on the serial link would be waited for
 // without end instead of being asked for again.
 void send_message(const std::uint8_t* message, std::size_t n, bool restarts_wait) {
-    const int verbose = firmware_operation.verbose_level.load(std::memory_order_relaxed);
-    const request_capture taken = capture.load(std::memory_order_acquire);
-    if (loader_mode.load(std::memory_order_acquire) == 1) {
-        const std::uint32_t now = tick_count_ms();
-        if (restarts_wait) {
-            firmware_operation.last_request_tick = now;
-        }
-        firmware_operation.last_send_tick = now;
-        if (taken != nullptr) {
-            taken(message, n);
-        } else {
-            Send_Message(message, n, verbose);
-        }
+    unit_link* link = current_link.load(std::memory_order_acquire);
+    if (link == nullptr || !link->carries_messages()) {
+        // Remote access: the request is dropped; a waiting state retries once the mode is back.
         return;
     }
-    if (serial_link.load(std::memory_order_acquire) == 1) {
-        // Remote access: the line is a terminal now, and a framed message would reach the unit
-        // as typed text. The request is dropped; a waiting state retries once the mode is back.
-        return;
-    }
+    const std::uint32_t now = tick_count_ms();
     if (restarts_wait) {
-        firmware_operation.last_request_tick = tick_count_ms();
+        firmware_operation.last_request_tick = now;
     }
-    if (taken != nullptr) {
-        taken(message, n);
-    } else if (const card_sender c = card.load(std::memory_order_acquire)) {
-        c(message, n, verbose);
-    }
+    firmware_operation.last_send_tick = now;
+    link->send_message(message, n, firmware_operation.verbose_level.load(std::memory_order_relaxed));
 }
 
 }  // namespace
@@ -148,5 +111,5 @@ void send_firmware_info() {
     }
     pack_firmware_info(requests.firmware_info, firmware_operation);
     send_request(requests.firmware_info);
-    budgets.state6 = state6_start_budget;
+    budgets.chunk_answer = chunk_answer_start_budget;
 }

@@ -1,25 +1,17 @@
 // Every request leaves through send_request, which also stamps the time all waits measure from;
-// on top of it one small sender per request. On the serial link requests go out as serial
-// frames (loader mode only: in remote access no framed message is sent); on the card link they
-// go to the card's sender.
+// on top of it one small sender per request. Requests go out over the link of the run; while
+// it cannot carry them (the serial line in remote access) they are dropped.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "link/unit_link.h"
 #include "protocol/messages.h"
 
-// The card's sender: writes the message as line symbols.
-using card_sender = void (*)(const std::uint8_t* message, std::size_t n, int verbose_level);
-void set_card_sender(card_sender sender);
-
-// A test may take the requests (and purges) instead of the link; the ticks are stamped as
-// usual. Pass nullptr to give the link back.
-using request_capture = void (*)(const std::uint8_t* message, std::size_t n);
-using purge_capture = void (*)();
-using raw_byte_capture = void (*)(std::uint8_t byte);
-void set_request_capture(request_capture capture, purge_capture purge = nullptr,
-                         raw_byte_capture raw = nullptr);
+// The link every request leaves by, chosen once at start-up (a test hands in its own); nothing
+// is sent before there is one.
+void use_link(unit_link* link);
 
 void send_request(const std::uint8_t* message, std::size_t n);
 

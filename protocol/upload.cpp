@@ -4,17 +4,16 @@
 #include <optional>
 #include <string>
 
-#include "console/log_listing.h"
-#include "console/output_files.h"
-#include "console/timestamp.h"
+#include "files/output_files.h"
+#include "files/timestamp.h"
 #include "link/crc.h"
 #include "platform/output.h"
+#include "protocol/display.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
-#include "protocol/operations.h"
-#include "protocol/retry.h"
 #include "protocol/run_outcome.h"
 #include "protocol/senders.h"
+#include "protocol/waiting.h"
 
 namespace {
 
@@ -28,16 +27,16 @@ void ask_for_block(std::uint32_t block) {
 }
 
 // Back to idle after the upload or the log, with its last message left on screen.
-void finish(int& op_state) {
-    op_state = state0;
+void finish(operation_state& state) {
+    state = operation_state::idle;
     firmware_operation.block_received.clear();
     firmware_operation.redraw_request = 1;
 }
 
-void fail(int& op_state) {
+void fail(operation_state& state) {
     discard_output();
     note_operation_failed();
-    finish(op_state);
+    finish(state);
 }
 
 // What the first block fixes: the file's size and CRC-32 (from the bank record for a flash
@@ -75,7 +74,7 @@ bool take_first_block(std::uint16_t length) {
 }
 
 // One block that arrived with the expected number.
-void take_block(int& op_state) {
+void take_block(operation_state& state) {
     const std::uint16_t block_length = block_buffer.data_length();
     std::size_t length = block_length;
     int kind = OUT_WRITE;
@@ -83,7 +82,7 @@ void take_block(int& op_state) {
     if (first) {
         kind = OUT_CREATE;
         if (!take_first_block(block_length)) {
-            fail(op_state);
+            fail(state);
             return;
         }
     }
@@ -105,7 +104,7 @@ void take_block(int& op_state) {
         out_printf("CRC32 Error %08X expected %08X\n\r", running_crc,
                    firmware_operation.file_crc.load());
         // A file that does not match must not take the image's name.
-        fail(op_state);
+        fail(state);
         return;
     }
     const std::string name = output_file_name(firmware_operation.file_type,
@@ -115,7 +114,7 @@ void take_block(int& op_state) {
     const int written = write_output(folder, kind, name, block_buffer.data(), length);
     if (written != 0) {
         out_printf("Error %d writing to file %s in %s\n", written, name.c_str(), folder.c_str());
-        fail(op_state);
+        fail(state);
         return;
     }
     if (firmware_operation.verbose_level > 0) {
@@ -131,7 +130,7 @@ void take_block(int& op_state) {
     if (firmware_operation.verbose_level > 0) {
         out_printf("\nupload completed\n");
     }
-    finish(op_state);
+    finish(state);
 }
 
 bool is_last_log_block() {
@@ -141,7 +140,7 @@ bool is_last_log_block() {
 
 void write_log_file() {
     if (firmware_operation.batch_mode == 0) {
-        make_timestamp(firmware_operation.output_folder);
+        firmware_operation.output_folder = make_timestamp();
     }
     const std::size_t wanted =
         static_cast<std::size_t>(log_report.entry_length) * log_report.entry_count;
@@ -152,12 +151,12 @@ void write_log_file() {
     }
 }
 
-void log_block(int& op_state) {
+void log_block(operation_state& state, loader_display& display) {
     if (log_report.seq_no != firmware_operation.expected_seq) {
         out_printf("Error in receiving the log. Seq no mismatch %d %d\n",
                    static_cast<int>(firmware_operation.expected_seq), int{log_report.seq_no});
         firmware_operation.expected_seq = 0;
-        op_state = state0;
+        state = operation_state::idle;
         firmware_operation.redraw_request = 1;
         note_operation_failed();
         return;
@@ -169,19 +168,19 @@ void log_block(int& op_state) {
     }
     write_log_file();
     firmware_operation.expected_seq = 0;
-    if (op_state == state14) {
+    if (state == operation_state::fetching_log_to_view) {
         // No redraw: the listing stays on screen.
-        print_log_entries(log_report.entry_count, log_buffer.data(), log_report.entry_length,
-                          log_buffer.size());
+        display.list_log(log_report.entry_count, log_buffer.data(), log_report.entry_length,
+                         log_buffer.size());
     } else {
         firmware_operation.redraw_request = 1;
     }
-    op_state = state0;
+    state = operation_state::idle;
 }
 
 }  // namespace
 
-void upload_pass(int& op_state) {
+void upload_pass(operation_state& state) {
     if (firmware_operation.boot_status.load(std::memory_order_acquire) != boot_status_none) {
         // The unit has rebooted (into its boot loader, to serve the upload): ask again.
         firmware_operation.active_bank = firmware_operation.current_bank;
@@ -191,58 +190,62 @@ void upload_pass(int& op_state) {
     if (firmware_operation.file_failed.test()) {
         out_printf("File upload failed\n");
         firmware_operation.file_failed.clear();
-        fail(op_state);
+        fail(state);
         return;
     }
-    if (firmware_operation.block_received.test()) {
-        const std::uint16_t number = block_buffer.chunk_number();
-        if (number != firmware_operation.expected_seq) {
+    switch (await_answer(firmware_operation.block_received.test(), state, budgets.file_block,
+                         answer_timeout_ms)) {
+    case wait_result::answered:
+        if (const std::uint16_t number = block_buffer.chunk_number();
+            number != firmware_operation.expected_seq) {
             out_printf("Error in receiving the file. Seq no mismatch %d %d\n",
                        static_cast<int>(firmware_operation.expected_seq), int{number});
             firmware_operation.block_received.clear();
             ask_for_block(firmware_operation.expected_seq);
             return;
         }
-        take_block(op_state);
+        take_block(state);
         return;
-    }
-    if (await_reply(op_state, budgets.state13, answer_timeout_ms) != -1) {
+    case wait_result::waiting:
         return;
-    }
-    if (op_state != state0 && budgets.state13 > 0) {
+    case wait_result::ask_again:
         ask_for_block(firmware_operation.expected_seq);
         if (firmware_operation.verbose_level > 0) {
             out_printf("state13_retry seq no: %d\n\r",
                        static_cast<int>(firmware_operation.expected_seq));
         }
         return;
+    case wait_result::gave_up:
+        out_printf("Unable to get the file from the unit. Too many retries\n\r");
+        fail(state);
+        return;
     }
-    out_printf("Unable to get the file from the unit. Too many retries\n\r");
-    fail(op_state);
 }
 
-void log_pass(int& op_state) {
-    if (firmware_operation.block_received.test()) {
+void log_pass(operation_state& state, loader_display& display) {
+    switch (await_answer(firmware_operation.block_received.test(), state, budgets.log,
+                         answer_timeout_ms)) {
+    case wait_result::answered:
         firmware_operation.block_received.clear();
-        log_block(op_state);
+        log_block(state, display);
         return;
-    }
-    if (await_reply(op_state, budgets.log, answer_timeout_ms) != -1) {
+    case wait_result::waiting:
         return;
-    }
-    if (op_state != state0 && budgets.log > 0) {
+    case wait_result::ask_again:
         send_log_request(static_cast<std::uint8_t>(firmware_operation.expected_seq));
         if (firmware_operation.verbose_level > 0) {
             out_printf("state12_retry seq no: %d\n\r",
                        static_cast<int>(firmware_operation.expected_seq));
         }
         return;
+    case wait_result::gave_up:
+        out_printf("Unable to get the log from the unit. Too many retries\n\r");
+        firmware_operation.expected_seq = 0;
+        state = operation_state::idle;
+        firmware_operation.redraw_request = 1;
+        note_operation_failed();
+        return;
     }
-    out_printf("Unable to get the log from the unit. Too many retries\n\r");
-    firmware_operation.expected_seq = 0;
-    op_state = state0;
-    firmware_operation.redraw_request = 1;
-    note_operation_failed();
 }
 
 void abandon_upload() { discard_output(); }

@@ -3,11 +3,15 @@
 // reports) and the unit's log (written to "log.txt", and listed on screen when asked).
 #pragma once
 
-// state13: one pass of a file upload.
-void upload_pass(int& op_state);
+#include "protocol/display.h"
+#include "protocol/operation_state.h"
 
-// state12 and state14: one pass of the log retrieval; state14 lists the log at the end.
-void log_pass(int& op_state);
+// uploading: one pass of a file upload.
+void upload_pass(operation_state& state);
+
+// fetching_log and fetching_log_to_view: one pass of the log retrieval; the second lists the
+// log at the end.
+void log_pass(operation_state& state, loader_display& display);
 
 // An upload given up before its last block (another operation started, the end of the run):
 // its unfinished file is removed.

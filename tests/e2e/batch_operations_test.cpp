@@ -172,26 +172,6 @@ TEST_F(BatchOperations, FalseBootWithBankNineEndsTheRun) {
     EXPECT_EQ(requests_of_run(), connect_and_end()) << target_.name();
 }
 
-// Operations are taken up to argument position 24; one further back is never performed.
-TEST_F(BatchOperations, OptionsBeyondArgumentPositionTwentyFourAreNotPerformed) {
-    start_unit();
-    // /interface 3 and ten comments fill positions 1 to 22; -reboot (false, nothing done)
-    // stands at 23, +info at 24 and +get_log at 25.
-    std::vector<std::string> args;
-    for (int k = 0; k < 10; ++k) {
-        args.insert(args.end(), {"/comment", "x"});
-    }
-    args.insert(args.end(), {"-reboot", "+info", "+get_log"});
-    const run_result result = run_batch(args);
-    ASSERT_FALSE(result.timed_out) << describe(result);
-    EXPECT_EQ(result.status, 0) << describe(result);
-    EXPECT_TRUE(contains(result, bank_table)) << describe(result);
-    EXPECT_FALSE(contains(result, "Get Log")) << describe(result);
-    EXPECT_FALSE(contains(result, "Waiting for bootload")) << describe(result);
-    EXPECT_EQ(requests_of_run(), connect_and_end()) << target_.name();
-    EXPECT_TRUE(no_output_files()) << target_.name() << ": no log was fetched";
-}
-
 TEST_F(BatchOperations, UnknownEepromTypeSkipsTheLoadAndTheGet) {
     start_unit();
     put_file("p.eeprom", eeprom_size, 7);

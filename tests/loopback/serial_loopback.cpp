@@ -17,6 +17,7 @@
 #include "link/serial_port.h"
 #include "platform/clock.h"
 #include "protocol/bank_records.h"
+#include "protocol/dispatcher.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
     try {
         check(serial_open(port) == 0, "COM" + std::to_string(port) + " opens");
         os_error error;
+        set_message_handler(&ExecuteCommand);
         check(receiver_thread.start(&serial_receiver, error), "receiver thread starts");
         check(receiver_thread.raise_priority(error), "receiver priority");
 

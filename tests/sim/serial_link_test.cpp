@@ -129,6 +129,7 @@ protected:
         reset_request_templates();
         set_bank_start_values();
         reset_bank_reports();
+        set_message_handler(&ExecuteCommand);  // as start-up hands it to the receiver
         rx_fill = 0;
         std::lock_guard<std::mutex> lock(seen_mutex);
         seen.clear();

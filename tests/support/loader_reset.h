@@ -6,7 +6,7 @@
 #include "link/link_mode.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
-#include "protocol/retry.h"
+#include "protocol/waiting.h"
 
 inline void reset_loader_state() {
     reset_firmware_operation();

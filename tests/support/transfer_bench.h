@@ -14,20 +14,22 @@
 
 #include "app/batch_operations.h"
 #include "app/options.h"
+#include "app/session.h"
 #include "console/dialogs.h"
 #include "console/file_picker.h"
 #include "console/keys.h"
-#include "console/output_files.h"
+#include "files/image_file.h"
+#include "files/output_files.h"
 #include "link/byte_order.h"
 #include "link/link_mode.h"
 #include "link/receiver.h"
 #include "link/serial_port.h"
+#include "protocol/actions.h"
 #include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
-#include "protocol/operations.h"
-#include "protocol/retry.h"
 #include "protocol/run_outcome.h"
+#include "protocol/waiting.h"
 #include "support/capture.h"
 #include "support/fake_link.h"
 #include "support/loader_reset.h"
@@ -48,7 +50,7 @@ inline std::string removal_line(const std::string& folder, const std::string& na
 // Passes of the loop with the fake clock moving `step` ms before each, for `ms` ms or until
 // `done()` says the wait is over.
 template <typename Done>
-void run_passes(operation_loop& loop, std::uint32_t ms, std::uint32_t step, Done done) {
+void run_passes(session& loop, std::uint32_t ms, std::uint32_t step, Done done) {
     const std::uint32_t until = FakeClockAndLink::now_ms() + ms;
     while (static_cast<std::int32_t>(until - FakeClockAndLink::now_ms()) > 0) {
         FakeClockAndLink::now_ms() += step;
@@ -96,9 +98,9 @@ protected:
     }
 
     // Passes with the clock moving `step` ms before each, until the loop is idle again.
-    static void run_until_idle(operation_loop& loop, std::uint32_t ms, std::uint32_t step) {
+    static void run_until_idle(session& loop, std::uint32_t ms, std::uint32_t step) {
         const std::uint32_t until = FakeClockAndLink::now_ms() + ms;
-        while (loop.op_state != state0 &&
+        while (loop.op_state != operation_state::idle &&
                static_cast<std::int32_t>(until - FakeClockAndLink::now_ms()) > 0) {
             FakeClockAndLink::now_ms() += step;
             loop.pass();
@@ -106,28 +108,28 @@ protected:
     }
 
     // Passes without moving the clock.
-    static void passes(operation_loop& loop, int count) {
+    static void passes(session& loop, int count) {
         for (int k = 0; k < count; ++k) {
             loop.pass();
         }
     }
 
     // ---- downloads ----
-    // From state2 to the first chunk sent, every answer coming at once.
-    static void announce(operation_loop& loop) {
-        loop.op_state = state2;
+    // From preparing_download to the first chunk sent, every answer coming at once.
+    static void announce(session& loop) {
+        loop.op_state = operation_state::preparing_download;
         loop.pass();
-        ASSERT_EQ(loop.op_state, state3);
+        ASSERT_EQ(loop.op_state, operation_state::awaiting_dl_ready);
         unit_answers(sub_code::DL_READY);
         loop.pass();
-        ASSERT_EQ(loop.op_state, state4);
+        ASSERT_EQ(loop.op_state, operation_state::awaiting_info_ack);
         unit_answers(sub_code::FIRMWARE_INFO_ACK);
         loop.pass();
         loop.pass();
-        ASSERT_EQ(loop.op_state, state6);
+        ASSERT_EQ(loop.op_state, operation_state::awaiting_chunk_answer);
     }
-    static void ack_every_chunk(operation_loop& loop) {
-        for (int guard = 0; guard < 1000 && loop.op_state == state6; ++guard) {
+    static void ack_every_chunk(session& loop) {
+        for (int guard = 0; guard < 1000 && loop.op_state == operation_state::awaiting_chunk_answer; ++guard) {
             unit_answers(sub_code::DL_ACK, {0, 0});
             loop.pass();
             loop.pass();
@@ -136,13 +138,11 @@ protected:
 
     // ---- uploads ----
     // A get as the command line starts it, into the folder "out".
-    static void begin_get(operation_loop& loop, std::uint8_t type, std::uint8_t bank) {
+    static void begin_get(session& loop, std::uint8_t type, std::uint8_t bank) {
         firmware_operation.batch_mode = 1;
         firmware_operation.output_folder.assign("out");
-        firmware_operation.file_type = type;
-        firmware_operation.bank = bank;
-        get_dialog(type >= file_type_controller ? dialog_eeprom : dialog_flash, loop.op_state);
-        ASSERT_EQ(loop.op_state, state13);
+        ::begin_get(type, bank, loop.op_state);
+        ASSERT_EQ(loop.op_state, operation_state::uploading);
     }
     // Bank 2's FPGA image as its bank record describes it; `crc_flip` makes the recorded CRC
     // wrong in those bits.

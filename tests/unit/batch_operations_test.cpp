@@ -8,12 +8,12 @@
 
 #include "app/arg.h"
 #include "app/options.h"
+#include "app/session.h"
 #include "link/link_mode.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
-#include "protocol/operations.h"
-#include "protocol/retry.h"
 #include "protocol/run_outcome.h"
+#include "protocol/waiting.h"
 #include "support/capture.h"
 #include "support/command_line.h"
 #include "support/fake_link.h"
@@ -79,7 +79,7 @@ protected:
     OutputCapture out;
     option_table options;
     arg_block block;
-    int op_state = state0;
+    operation_state op_state = operation_state::idle;
     std::vector<std::string> texts;
 };
 
@@ -95,7 +95,7 @@ TEST_F(BatchOperationsTest, ALoadGoesToTheBankTheUnitIsNotRunningFrom) {
     EXPECT_EQ(file_type(), 1);
     EXPECT_EQ(bank(), 2);
     EXPECT_EQ(firmware_operation.expected_seq, 0u);
-    EXPECT_EQ(op_state, state2);
+    EXPECT_EQ(op_state, operation_state::preparing_download);
     EXPECT_EQ(firmware_operation.file_path, "a.bin");
     // The comment is read when the load starts, although it stands after the file.
     EXPECT_EQ(firmware_operation.comment.view(), "first try");
@@ -107,12 +107,12 @@ TEST_F(BatchOperationsTest, ALoadGoesToTheBankTheUnitIsNotRunningFrom) {
         SetUp();
         firmware_operation.active_bank = static_cast<std::uint8_t>(running);
         parse({"/load_sw", "s.srec"});
-        op_state = state0;
+        op_state = operation_state::idle;
         EXPECT_EQ(next(), opt_load_sw);
         EXPECT_EQ(out.take(), "Save SW s.srec to bank 1\n") << "running from " << running;
         EXPECT_EQ(file_type(), 2);
         EXPECT_EQ(bank(), 1) << "running from " << running;
-        EXPECT_EQ(op_state, state2);
+        EXPECT_EQ(op_state, operation_state::preparing_download);
     }
 }
 
@@ -127,10 +127,10 @@ TEST_F(BatchOperationsTest, AGivenBankIsCheckedWhenTheLoadStartsAndARefusedOneEn
     // Bank 0 is refused unless bank 0 loads are allowed; nothing after it is performed.
     SetUp();
     parse({"/load_fw", "a.bin", "/bank", "0", "+info"});
-    op_state = state0;
+    op_state = operation_state::idle;
     EXPECT_EQ(next(), -1);
     EXPECT_EQ(out.take(), invalid_bank_0);
-    EXPECT_EQ(op_state, state0);
+    EXPECT_EQ(op_state, operation_state::idle);
     EXPECT_EQ(firmware_operation.file_path, "");
     EXPECT_TRUE(operation_failed());
 
@@ -140,7 +140,7 @@ TEST_F(BatchOperationsTest, AGivenBankIsCheckedWhenTheLoadStartsAndARefusedOneEn
     EXPECT_EQ(run_all(), (std::vector<int>{opt_bank0, opt_load_fw, opt_bank, -1}));
     EXPECT_EQ(texts[1], "Save FW a.bin to bank 0\n");
     EXPECT_EQ(bank(), 0);
-    EXPECT_EQ(op_state, state2);
+    EXPECT_EQ(op_state, operation_state::preparing_download);
 
     // The bank is shown as a signed number.
     for (const char* huge : {"4294967295", "0xffffffff"}) {
@@ -160,20 +160,20 @@ TEST_F(BatchOperationsTest, BootAndRebootSendTheRebootRequest) {
     for (const char* boot : {"-boot", "+boot", "+reboot", "-reboot"}) {
         SetUp();
         parse({boot, "/bank", "9", "+info"});
-        op_state = state0;
+        op_state = operation_state::idle;
         EXPECT_EQ(next(), -1) << boot;
         EXPECT_EQ(out.take(), "Invalid bank 9. Only Bank 1 to 3 in valid\n") << boot;
         EXPECT_EQ(sent_count(), 0u) << boot;
-        EXPECT_EQ(op_state, state0) << boot;
+        EXPECT_EQ(op_state, operation_state::idle) << boot;
         EXPECT_TRUE(operation_failed()) << boot;
     }
 
     SetUp();
     parse({"-boot", "/bank", "3"});
-    op_state = state0;
+    op_state = operation_state::idle;
     EXPECT_EQ(next(), opt_boot);
     EXPECT_EQ(sent_count(), 0u);
-    EXPECT_EQ(op_state, state0);
+    EXPECT_EQ(op_state, operation_state::idle);
 
     SetUp();
     parse({"+boot", "/bank", "3"});
@@ -181,7 +181,7 @@ TEST_F(BatchOperationsTest, BootAndRebootSendTheRebootRequest) {
     ASSERT_EQ(sent(sub_code::REBOOT_REQ).size(), 1u);
     EXPECT_EQ(sent(sub_code::REBOOT_REQ)[0].bytes.at(param_p1), 0x83);
     EXPECT_EQ(firmware_operation.boot_bank, 3);
-    EXPECT_EQ(op_state, state10);
+    EXPECT_EQ(op_state, operation_state::boot_requested);
     EXPECT_EQ(out.take(), "");  // nothing is asked
 
     // Without /bank the boot goes to the bank the unit is not running from.
@@ -199,26 +199,26 @@ TEST_F(BatchOperationsTest, BootAndRebootSendTheRebootRequest) {
     ASSERT_EQ(sent(sub_code::REBOOT_REQ).size(), 1u);
     EXPECT_EQ(sent(sub_code::REBOOT_REQ)[0].bytes.at(param_p1), 0x83);
     EXPECT_EQ(firmware_operation.boot_bank, 3);
-    EXPECT_EQ(op_state, state10);
+    EXPECT_EQ(op_state, operation_state::boot_requested);
 }
 
 TEST_F(BatchOperationsTest, AGetFromARefusedBankIsSkippedAndTheRunGoesOn) {
     parse({"+get_fw", "+get_log"});
-    op_state = state0;
+    op_state = operation_state::idle;
     EXPECT_EQ(next(), opt_get_fw);
     EXPECT_EQ(out.take(), invalid_bank_0);
     EXPECT_EQ(sent_count(), 0u);
-    EXPECT_EQ(op_state, state0);
+    EXPECT_EQ(op_state, operation_state::idle);
     EXPECT_TRUE(operation_failed());
     EXPECT_EQ(next(), opt_get_log);
     EXPECT_EQ(out.take(), "Get Log\n");
     EXPECT_EQ(sent(sub_code::LOG_REQ).size(), 1u);
-    EXPECT_EQ(op_state, state12);
+    EXPECT_EQ(op_state, operation_state::fetching_log);
 
     // A get that is not wanted checks nothing.
     SetUp();
     parse({"-get_sw", "-get_log"});
-    op_state = state0;
+    op_state = operation_state::idle;
     EXPECT_EQ(run_all(), (std::vector<int>{opt_get_sw, opt_get_log, -1}));
     EXPECT_EQ(texts, (std::vector<std::string>{"", "", ""}));
     EXPECT_EQ(sent_count(), 0u);
@@ -233,7 +233,7 @@ TEST_F(BatchOperationsTest, AGetStartsTheUploadFromTheChosenBank) {
     EXPECT_EQ(out.take(), "Get FW from bank 0\n");
     EXPECT_EQ(file_type(), 1);
     EXPECT_EQ(bank(), 0);
-    EXPECT_EQ(op_state, state13);
+    EXPECT_EQ(op_state, operation_state::uploading);
     ASSERT_EQ(sent(sub_code::REBOOT_REQ).size(), 1u);
     EXPECT_EQ(sent(sub_code::REBOOT_REQ)[0].bytes.at(param_p1), 0x80);
 
@@ -244,7 +244,7 @@ TEST_F(BatchOperationsTest, AGetStartsTheUploadFromTheChosenBank) {
     EXPECT_EQ(run_all(), (std::vector<int>{opt_bank, opt_get_sw, -1}));
     EXPECT_EQ(texts[1], "Get SW from bank 3\n");
     EXPECT_EQ(file_type(), 2);
-    EXPECT_EQ(op_state, state13);
+    EXPECT_EQ(op_state, operation_state::uploading);
     const auto requests_sent = sent(sub_code::FILE_REQ);
     ASSERT_EQ(requests_sent.size(), 1u);
     EXPECT_EQ(requests_sent[0].bytes.at(file_req_at::index), 3);
@@ -260,14 +260,14 @@ TEST_F(BatchOperationsTest, OperationsComeInCommandLineOrder) {
     EXPECT_EQ(texts[1], "Save SW s.srec to bank 2\n");
     EXPECT_EQ(texts[2], "");
     EXPECT_EQ(sent(sub_code::REBOOT_REQ).size(), 1u);
-    EXPECT_EQ(op_state, state10);  // the last one started was the reboot
+    EXPECT_EQ(op_state, operation_state::boot_requested);  // the last one started was the reboot
 
     SetUp();
     parse({"+reboot", "/load_sw", "s.srec", "+info"});
     EXPECT_EQ(run_all(), (std::vector<int>{opt_reboot, opt_load_sw, opt_info, -1}));
     EXPECT_EQ(texts[1], "Save SW s.srec to bank 2\n");
     EXPECT_TRUE(has(texts[2], "  Bank information\n"));
-    EXPECT_EQ(op_state, state0);  // info leaves the idle state
+    EXPECT_EQ(op_state, operation_state::idle);  // info leaves the idle state
 }
 
 TEST_F(BatchOperationsTest, TheEepromIsChosenByPromType) {
@@ -279,7 +279,7 @@ TEST_F(BatchOperationsTest, TheEepromIsChosenByPromType) {
     EXPECT_EQ(texts[1], "loading p.eeprom to PA channel 3\n");
     EXPECT_EQ(file_type(), 5);
     EXPECT_EQ(bank(), 2);
-    EXPECT_EQ(op_state, state2);
+    EXPECT_EQ(op_state, operation_state::preparing_download);
     EXPECT_EQ(firmware_operation.file_path, "p.eeprom");
 
     // Below level 2 there is no trace.
@@ -290,7 +290,7 @@ TEST_F(BatchOperationsTest, TheEepromIsChosenByPromType) {
     EXPECT_EQ(texts[0], "");
     EXPECT_EQ(file_type(), 6);
     EXPECT_EQ(bank(), 3);
-    EXPECT_EQ(op_state, state2);
+    EXPECT_EQ(op_state, operation_state::preparing_download);
 
     // The single EEPROMs have channel index 0, whatever bank an earlier operation left.
     const struct {
@@ -308,7 +308,7 @@ TEST_F(BatchOperationsTest, TheEepromIsChosenByPromType) {
         EXPECT_EQ(texts[1], single.trace);
         EXPECT_EQ(file_type(), single.file_type);
         EXPECT_EQ(bank(), 0) << single.type;
-        EXPECT_EQ(op_state, state2);
+        EXPECT_EQ(op_state, operation_state::preparing_download);
     }
 }
 
@@ -326,14 +326,14 @@ TEST_F(BatchOperationsTest, GetPromAsksTheUnitForTheChosenEeprom) {
     EXPECT_EQ(file_type(), 6);
     EXPECT_EQ(bank(), 0);
     EXPECT_EQ(firmware_operation.file_size.load(), 0u);  // the size comes with the unit's answer
-    EXPECT_EQ(op_state, state13);
+    EXPECT_EQ(op_state, operation_state::uploading);
 
     SetUp();
     parse({"/prom_type", "Charger", "-get_prom"});
-    op_state = state0;
+    op_state = operation_state::idle;
     EXPECT_EQ(run_all(), (std::vector<int>{opt_prom_type, opt_get_prom, -1}));
     EXPECT_EQ(sent_count(), 0u);
-    EXPECT_EQ(op_state, state0);
+    EXPECT_EQ(op_state, operation_state::idle);
 }
 
 TEST_F(BatchOperationsTest, AnUnknownEepromTypeSkipsTheOperation) {
@@ -344,7 +344,7 @@ TEST_F(BatchOperationsTest, AnUnknownEepromTypeSkipsTheOperation) {
     for (const char* type : {"pa3", "PA5", "TC"}) {
         SetUp();
         parse({"/prom_type", type, "/load_prom", "p.eeprom", "+get_log"});
-        op_state = state0;
+        op_state = operation_state::idle;
         EXPECT_EQ(run_all(), (std::vector<int>{opt_prom_type, opt_load_prom, opt_get_log, -1}));
         EXPECT_EQ(texts[1], "Unknown EEPROM type \"" + std::string(type) + hint);
         EXPECT_EQ(firmware_operation.file_path, "") << type;
@@ -355,30 +355,30 @@ TEST_F(BatchOperationsTest, AnUnknownEepromTypeSkipsTheOperation) {
     // The empty default names nothing either.
     SetUp();
     parse({"+get_prom"});
-    op_state = state0;
+    op_state = operation_state::idle;
     EXPECT_EQ(next(), opt_get_prom);
     EXPECT_EQ(out.take(), "Unknown EEPROM type \"" + hint);
     EXPECT_EQ(sent_count(), 0u);
-    EXPECT_EQ(op_state, state0);
+    EXPECT_EQ(op_state, operation_state::idle);
     EXPECT_TRUE(operation_failed());
     EXPECT_EQ(next(), -1);
 }
 
 TEST_F(BatchOperationsTest, ALoadOfAMissingFileIsNotedAndTheNextOperationFollows) {
     parse({"/load_fw", "missing.bin", "/prom_type", "PA1", "/load_prom", "gone.eeprom", "+info"});
-    op_state = state13;  // shows that the refused load sets the idle state
+    op_state = operation_state::uploading;  // shows that the refused load sets the idle state
     EXPECT_EQ(next(), opt_load_fw);
     EXPECT_EQ(out.take(), "Save FW missing.bin to bank 2\n  File \"missing.bin\" does not exist\n");
-    EXPECT_EQ(op_state, state0);
+    EXPECT_EQ(op_state, operation_state::idle);
     EXPECT_EQ(firmware_operation.redraw_request, 1);
     EXPECT_TRUE(operation_failed());
 
     firmware_operation.redraw_request = 0;
-    op_state = state13;
+    op_state = operation_state::uploading;
     EXPECT_EQ(next(), opt_prom_type);
     EXPECT_EQ(next(), opt_load_prom);
     EXPECT_EQ(out.take(), "  File \"gone.eeprom\" does not exist\n");
-    EXPECT_EQ(op_state, state0);
+    EXPECT_EQ(op_state, operation_state::idle);
     EXPECT_EQ(firmware_operation.redraw_request, 1);
     EXPECT_EQ(next(), opt_info);
     EXPECT_EQ(next(), -1);
@@ -425,7 +425,7 @@ TEST_F(BatchOperationsTest, OptionsThatStartNothingChangeNothing) {
     firmware_operation.file_type = 4;
     firmware_operation.bank = 1;
     firmware_operation.expected_seq = 9;
-    op_state = 77;
+    op_state = operation_state::awaiting_boot;  // whatever it is, it stays
     EXPECT_EQ(run_all(), (std::vector<int>{opt_comment, opt_get_conf, opt_bank, opt_verbose,
                                            opt_bank0, opt_safemode, opt_interface, opt_card,
                                            opt_index, opt_size, opt_lclk, opt_bitfile,
@@ -433,7 +433,7 @@ TEST_F(BatchOperationsTest, OptionsThatStartNothingChangeNothing) {
     for (const auto& text : texts) {
         EXPECT_EQ(text, "");
     }
-    EXPECT_EQ(op_state, 77);
+    EXPECT_EQ(op_state, operation_state::awaiting_boot);
     EXPECT_EQ(file_type(), 4);
     EXPECT_EQ(bank(), 1);
     EXPECT_EQ(firmware_operation.expected_seq, 9u);
@@ -443,7 +443,7 @@ TEST_F(BatchOperationsTest, OptionsThatStartNothingChangeNothing) {
     // An empty command line has nothing to hand out.
     SetUp();
     parse({});
-    op_state = 77;
+    op_state = operation_state::awaiting_boot;  // whatever it is, it stays
     EXPECT_EQ(next(), -1);
-    EXPECT_EQ(op_state, 77);
+    EXPECT_EQ(op_state, operation_state::awaiting_boot);
 }

@@ -5,6 +5,7 @@
 #include <deque>
 #include <vector>
 
+#include "link/card_link.h"
 #include "link/card_receiver.h"
 #include "link/card_sender.h"
 #include "link/card_window.h"
@@ -114,11 +115,13 @@ protected:
         now_ms = 5000;
         set_clock(&fake_tick, &fake_sleep);
         set_message_handler(&record_message);
+        set_receiver_trace_level(&firmware_operation.verbose_level);
     }
     void TearDown() override {
         set_message_handler(nullptr);
+        set_receiver_trace_level(nullptr);
         set_clock(nullptr, nullptr);
-        set_card_sender(nullptr);
+        use_link(nullptr);
         card_window.store(nullptr);
         rx_register.store(0);
         reset_link_mode();
@@ -176,7 +179,8 @@ TEST_F(CardLinkTest, RequestsReachTheInstalledWindowThroughTheSenders) {
     std::array<std::uint32_t, 0x200> registers{};
     registers.fill(0xDEADBEEF);
     card_window.store(registers.data());
-    set_card_sender(&card_Send_Message);
+    card_unit_link card;
+    use_link(&card);
     const std::vector<std::uint8_t> request{0x2A, 0x10, 0x00, 0x02, 0x55, 0x1F, 0x00};
     now_ms = 777;
     send_request(request.data(), request.size());

@@ -7,14 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "app/options.h"
+#include "app/session.h"
 #include "console/keys.h"
 #include "console/log_listing.h"
 #include "link/byte_order.h"
 #include "link/link_mode.h"
+#include "protocol/actions.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
-#include "protocol/operations.h"
-#include "protocol/retry.h"
 #include "protocol/senders.h"
 #include "support/capture.h"
 #include "support/fake_link.h"
@@ -37,6 +38,9 @@ protected:
     void SetUp() override {
         reset_loader_state();  // the card link: requests go straight to the fake link
         set_key_script("");
+        build_option_table(options);
+        loop.op_state = operation_state::idle;
+        firmware_operation.link_state = link_connected;
     }
     void TearDown() override {
         clear_key_script();
@@ -49,9 +53,20 @@ protected:
         return of.size() == 1 ? of[0].bytes.at(at) : 0xEEEE;
     }
 
+    // The dialogs as the menu's keys start them: the keys go to the session's key step.
+    void take(const std::string& keys) {
+        set_key_script(keys);
+        loop.take_key();
+    }
+    static load_answer load(dialog_kind kind) {
+        return load_dialog(kind, firmware_operation.file_type, firmware_operation.bank);
+    }
+
     FakeClockAndLink link;
     OutputCapture out;
-    int op_state = state0;
+    option_table options;
+    session loop{options};
+    operation_state& op_state = loop.op_state;
 };
 
 // Dialogs that choose a file: a fresh folder with one file of each kind is the current one.
@@ -70,7 +85,7 @@ private:
 
 TEST_F(DialogTest, LoadBankQuestionReportsEachWrongKeyAsItsCodeMinusZero) {
     set_key_script("0x4q");
-    EXPECT_EQ(load_dialog(dialog_flash), load_cancelled);
+    EXPECT_EQ(load(dialog_kind::flash).result, load_result::cancelled);
     EXPECT_EQ(out.text(),
               "  Load to Bank number (1-3) ?\n"
               "Invalid bank 0. Only Bank 1 to 3 in valid\n"
@@ -86,24 +101,27 @@ TEST_F(DialogTest, LoadToBankZeroNeedsYes) {
     const std::string kind_question = "  Load FPGA image (press F) or SW (press S)?\n";
     for (const char* keys : {"0n", "0q", "0\r2"}) {
         set_key_script(keys);
-        EXPECT_EQ(load_dialog(dialog_flash), load_cancelled) << keys;
+        EXPECT_EQ(load(dialog_kind::flash).result, load_result::cancelled) << keys;
         EXPECT_EQ(out.take(), warning) << keys;
     }
     set_key_script("0Yq");
-    EXPECT_EQ(load_dialog(dialog_flash), load_cancelled);
+    EXPECT_EQ(load(dialog_kind::flash).result, load_result::cancelled);
     EXPECT_EQ(out.take(), warning + kind_question);
     // A line feed goes back to the bank question as its next key.
     set_key_script("0\n2q");
-    EXPECT_EQ(load_dialog(dialog_flash), load_cancelled);
+    const load_answer answer = load(dialog_kind::flash);
+    EXPECT_EQ(answer.result, load_result::cancelled);
     EXPECT_EQ(out.take(), warning + "Invalid bank -38. Only Bank 0 to 3 in valid\n" + kind_question);
-    EXPECT_EQ(firmware_operation.bank, 3);  // nothing kept from a cancelled dialog
+    EXPECT_FALSE(answer.choice.target_chosen);  // nothing kept from a cancelled dialog
 }
 
 TEST_F(DialogFileTest, FlashLoadKeepsFullPathAndSendsFirst25Characters) {
     firmware_operation.seq_no = 9;
     firmware_operation.seq_count = 9;
     set_key_script("2xS1\r" + comment30 + "\ny");
-    EXPECT_EQ(load_dialog(dialog_flash), load_go);
+    const load_answer answer = load(dialog_kind::flash);
+    EXPECT_EQ(answer.result, load_result::go);
+    record_download_choice(answer.choice);
     EXPECT_EQ(firmware_operation.file_type, file_type_software);
     EXPECT_EQ(firmware_operation.bank, 2);
     EXPECT_EQ(firmware_operation.file_path, long_srec);
@@ -118,56 +136,60 @@ TEST_F(DialogFileTest, FlashLoadKeepsFullPathAndSendsFirst25Characters) {
 
 TEST_F(DialogFileTest, FlashLoadDeclinedOrNoFileChosen) {
     set_key_script("3f1\rmine\nn");
-    EXPECT_EQ(load_dialog(dialog_flash), load_declined);
-    EXPECT_EQ(firmware_operation.file_type, file_type_fpga);
-    EXPECT_EQ(firmware_operation.file_path, "alpha.bin");
-    EXPECT_EQ(firmware_operation.comment.view(), "mine");
+    const load_answer declined = load(dialog_kind::flash);
+    EXPECT_EQ(declined.result, load_result::declined);
+    EXPECT_EQ(declined.choice.file_type, file_type_fpga);
+    EXPECT_EQ(declined.choice.path, "alpha.bin");
+    EXPECT_EQ(declined.choice.comment, "mine");
     set_key_script("1Fq");  // q at the file number
-    EXPECT_EQ(load_dialog(dialog_flash), load_failed);
+    const load_answer none = load(dialog_kind::flash);
+    EXPECT_EQ(none.result, load_result::failed);
+    EXPECT_TRUE(none.choice.target_chosen && !none.choice.file_checked);
 }
 
 TEST_F(DialogFileTest, EepromLoadAsksChannelOnlyForPaAndTc) {
     firmware_operation.bank = 3;
     set_key_script("1" "1\r" "y");
-    EXPECT_EQ(load_dialog(dialog_eeprom), load_go);
-    EXPECT_EQ(firmware_operation.file_type, file_type_controller);
-    EXPECT_EQ(firmware_operation.bank, 3);
-    EXPECT_TRUE(firmware_operation.comment.empty());
+    const load_answer controller = load(dialog_kind::eeprom);
+    EXPECT_EQ(controller.result, load_result::go);
+    EXPECT_EQ(controller.choice.file_type, file_type_controller);
+    EXPECT_EQ(controller.choice.bank, 3);
+    EXPECT_TRUE(controller.choice.comment.empty());
     const std::string text = out.take();
     EXPECT_TRUE(has(text, "  Load to\n  1) Controller\n  2) Charger\n  3) PA\n  4) TC\n  q) return\n"));
     EXPECT_FALSE(has(text, "comment"));
 
     set_key_script("93" "72" "1\r" "y");
-    EXPECT_EQ(load_dialog(dialog_eeprom), load_go);
-    EXPECT_EQ(firmware_operation.file_type, file_type_pa);
-    EXPECT_EQ(firmware_operation.bank, 1);
+    const load_answer pa = load(dialog_kind::eeprom);
+    EXPECT_EQ(pa.result, load_result::go);
+    EXPECT_EQ(pa.choice.file_type, file_type_pa);
+    EXPECT_EQ(pa.choice.bank, 1);
     EXPECT_TRUE(has(out.take(), "  Load to channel(1-4)?\n  Not in range. Try agian\n"));
 
     for (const char* keys : {"q", "4q"}) {
         set_key_script(keys);
-        EXPECT_EQ(load_dialog(dialog_eeprom), load_cancelled) << keys;
+        EXPECT_EQ(load(dialog_kind::eeprom).result, load_result::cancelled) << keys;
     }
 }
 
 TEST_F(DialogFileTest, CommandLineLoadAsksNothing) {
     // No keys at all: a question would have been answered "cancel".
-    EXPECT_EQ(load_dialog(dialog_flash, "alpha.bin", comment30.c_str()), load_go);
-    EXPECT_EQ(firmware_operation.comment.view(), comment30.substr(0, 25));
-    EXPECT_EQ(load_dialog(dialog_flash, "alpha.bin", nullptr), load_go);
-    EXPECT_TRUE(firmware_operation.comment.empty());
-
-    EXPECT_EQ(load_dialog(dialog_flash, "missing.bin", ""), load_failed);
+    load_answer answer = check_load_file("alpha.bin", comment30);
+    EXPECT_EQ(answer.result, load_result::go);
+    EXPECT_EQ(answer.choice.comment, comment30.substr(0, 25));
+    EXPECT_FALSE(answer.choice.target_chosen);
+    EXPECT_EQ(check_load_file("missing.bin", "").result, load_result::failed);
     EXPECT_EQ(out.take(), "  File \"missing.bin\" does not exist\n");
 
     const std::string longest(79, 'n');
     std::ofstream(longest) << "x";
-    EXPECT_EQ(load_dialog(dialog_flash, longest.c_str(), ""), load_go);
+    answer = check_load_file(longest, "");
+    EXPECT_EQ(answer.result, load_result::go);
+    record_download_choice(answer.choice);
     EXPECT_EQ(firmware_operation.file_path, longest);
     EXPECT_EQ(firmware_operation.file_name.size(), 25u);
     // Cut to 79 characters, this one would name the file above.
-    const std::string too_long = longest + "n";
-    EXPECT_EQ(load_dialog(dialog_flash, too_long.c_str(), ""), load_failed);
-    EXPECT_EQ(firmware_operation.file_path, longest);
+    EXPECT_EQ(check_load_file(longest + "n", "").result, load_result::failed);
     EXPECT_TRUE(has(out.take(), "File name too long"));
 }
 
@@ -175,9 +197,8 @@ TEST_F(DialogTest, FlashGetOnBankZeroSendsFirstFileRequest) {
     firmware_operation.expected_seq = 7;
     firmware_operation.block_received.raise();
     firmware_operation.output_folder = "old";
-    set_key_script("xS02");
-    EXPECT_EQ(get_dialog(dialog_flash, op_state), 0);
-    EXPECT_EQ(op_state, state13);
+    take("gxS02");
+    EXPECT_EQ(op_state, operation_state::uploading);
     EXPECT_EQ(out.text(),
               "\n  Get FPGA image (press F) or SW (press S)?\n  From Bank number (1-3) ?\n"
               "Invalid bank 0. Only Bank 1 to 3 in valid\n");
@@ -194,18 +215,13 @@ TEST_F(DialogTest, FlashGetOnBankZeroSendsFirstFileRequest) {
 }
 
 TEST_F(DialogTest, CancelledGetLeavesRunningUploadAlone) {
-    op_state = state13;
+    op_state = operation_state::uploading;
     firmware_operation.file_type = file_type_fpga;
     firmware_operation.bank = 3;
-    for (const char* keys : {"q", "Sq"}) {
-        set_key_script(keys);
-        EXPECT_EQ(get_dialog(dialog_flash, op_state), 2) << keys;
+    for (const char* keys : {"gq", "gSq", "hq", "h3q"}) {
+        take(keys);
     }
-    for (const char* keys : {"q", "3q"}) {
-        set_key_script(keys);
-        EXPECT_EQ(get_dialog(dialog_eeprom, op_state), 2) << keys;
-    }
-    EXPECT_EQ(op_state, state13);
+    EXPECT_EQ(op_state, operation_state::uploading);
     EXPECT_EQ(firmware_operation.file_type, file_type_fpga);
     EXPECT_EQ(firmware_operation.bank, 3);
     EXPECT_TRUE(FakeClockAndLink::sent().empty());
@@ -215,9 +231,8 @@ TEST_F(DialogTest, EepromGetAwayFromBankZeroRebootsThere) {
     firmware_operation.current_bank = 1;
     firmware_operation.boot_bank = 2;
     firmware_operation.boot_status = boot_status_ack;  // an old report, not the answer
-    set_key_script("1");
-    EXPECT_EQ(get_dialog(dialog_eeprom, op_state), 0);
-    EXPECT_EQ(op_state, state13);
+    take("h1");
+    EXPECT_EQ(op_state, operation_state::uploading);
     EXPECT_EQ(firmware_operation.boot_bank, 0);
     EXPECT_EQ(firmware_operation.boot_status, boot_status_none);
     ASSERT_EQ(FakeClockAndLink::sent().size(), 2u);
@@ -228,26 +243,26 @@ TEST_F(DialogTest, EepromGetAwayFromBankZeroRebootsThere) {
 }
 
 TEST_F(DialogTest, EepromGetAsksChannelWithItsOwnWording) {
-    set_key_script("403");
-    EXPECT_EQ(get_dialog(dialog_eeprom, op_state), 0);
+    take("h403");
     EXPECT_TRUE(has(out.text(), "  Load from channel(1-4)?\n  Not in range. Try agian\n"));
     EXPECT_EQ(only(sub_code::EEPROM_INFO_REQ, eeprom_info_req_at::file_type), file_type_tc);
     EXPECT_EQ(only(sub_code::EEPROM_INFO_REQ, eeprom_info_req_at::channel), 2);
     EXPECT_EQ(only(sub_code::FILE_REQ, file_req_at::index), 2);
 }
 
+// A command-line run starts its gets and boots with the answers known: nothing is asked, and
+// the output folder made at its start is kept.
 TEST_F(DialogTest, CommandLineGetAndBootAskNothing) {
     firmware_operation.batch_mode = 1;
-    firmware_operation.file_type = file_type_pa;
-    firmware_operation.bank = 1;
     firmware_operation.output_folder = "run_folder";
     set_key_script("3");
-    EXPECT_EQ(get_dialog(dialog_eeprom, op_state), 0);
+    EXPECT_TRUE(begin_get(file_type_pa, 1, op_state));
     EXPECT_EQ(firmware_operation.output_folder.view(), "run_folder");
     EXPECT_EQ(only(sub_code::EEPROM_INFO_REQ, eeprom_info_req_at::channel), 1);
     EXPECT_EQ(only(sub_code::FILE_REQ, file_req_at::file_type), file_type_pa);
 
-    EXPECT_EQ(boot_dialog(2), 1);
+    begin_boot(2, op_state);
+    EXPECT_EQ(op_state, operation_state::boot_requested);
     EXPECT_EQ(firmware_operation.boot_bank, 2);
     EXPECT_EQ(only(sub_code::REBOOT_REQ, param_p1), 0x82);
     EXPECT_TRUE(key_waiting());
@@ -256,30 +271,21 @@ TEST_F(DialogTest, CommandLineGetAndBootAskNothing) {
 
 TEST_F(DialogTest, BootAcceptsEveryBankAfterYes) {
     set_key_script("70xy");
-    EXPECT_EQ(boot_dialog(-1), 1);
+    EXPECT_EQ(boot_dialog(), std::optional<std::uint8_t>(0));
     EXPECT_EQ(out.take(), "  Enter bank (0-3)\n  Boot to bank 0 Y/N?\n");
     set_key_script("3Y");
-    EXPECT_EQ(boot_dialog(-1), 1);
-    EXPECT_EQ(firmware_operation.boot_bank, 3);
-    const auto reboots = sent(sub_code::REBOOT_REQ);
-    ASSERT_EQ(reboots.size(), 2u);
-    EXPECT_EQ(reboots[0].bytes[param_p1], 0x80);
-    EXPECT_EQ(reboots[1].bytes[param_p1], 0x83);
-
+    EXPECT_EQ(boot_dialog(), std::optional<std::uint8_t>(3));
     for (const char* keys : {"q", "2n", "2N", "2Q", "2"}) {
         set_key_script(keys);
-        EXPECT_EQ(boot_dialog(-1), 2) << keys;
+        EXPECT_EQ(boot_dialog(), std::nullopt) << keys;
     }
-    EXPECT_EQ(sent(sub_code::REBOOT_REQ).size(), 2u);
 }
 
 TEST_F(DialogTest, VerboseLevelKeepsLowEightBitsAndSurvivesCancel) {
-    set_key_script("300\r");
-    EXPECT_EQ(verbose_dialog(), 0);
+    take("v300\r");
     EXPECT_EQ(firmware_operation.verbose_level, 44);
-    EXPECT_EQ(out.take(), "Enter verbose level\n300");
-    set_key_script("5q");
-    EXPECT_EQ(verbose_dialog(), 0);
+    EXPECT_EQ(out.take().rfind("Enter verbose level\n300", 0), 0u);
+    take("v5q");
     EXPECT_EQ(firmware_operation.verbose_level, 44);
 }
 
@@ -287,8 +293,8 @@ TEST_F(DialogTest, LogRetrievalStartsAtBlockZero) {
     send_log_request(2);  // an earlier retrieval left its block in the template
     firmware_operation.expected_seq = 2;
     firmware_operation.block_received.raise();
-    EXPECT_EQ(start_get_log(op_state), 0);
-    EXPECT_EQ(op_state, state12);
+    begin_log(false, op_state);
+    EXPECT_EQ(op_state, operation_state::fetching_log);
     EXPECT_EQ(out.text(), "Get Log\n");
     EXPECT_EQ(firmware_operation.expected_seq, 0u);
     EXPECT_FALSE(firmware_operation.block_received.test());

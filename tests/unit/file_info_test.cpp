@@ -40,20 +40,25 @@ protected:
         reset_firmware_operation();
     }
 
-    // The fields a load dialog fills before it asks for the confirmation.
-    static void chosen(int type, int bank, const char* name) {
-        firmware_operation.file_type = static_cast<std::uint8_t>(type);
-        firmware_operation.bank = static_cast<std::uint8_t>(bank);
-        firmware_operation.file_name = name;
+    // What a load dialog has answered when it asks for the confirmation.
+    static download_choice chosen(int type, int bank, const char* name, const file_facts& f) {
         firmware_operation.user = "tester";
-        firmware_operation.comment = "first try";
+        download_choice c;
+        c.file_type = static_cast<std::uint8_t>(type);
+        c.bank = static_cast<std::uint8_t>(bank);
+        c.path = name;
+        c.comment = "first try";
+        c.size = f.size;
+        c.file_time = f.file_time;
+        c.download_time = f.download_time;
+        return c;
     }
 
     // Runs the confirmation with the given key; its result, and the table in `shown`.
-    static int confirm_with(const std::string& key, std::string& shown) {
+    static bool confirm_with(const download_choice& c, const std::string& key, std::string& shown) {
         set_key_script(key);
         OutputCapture out;
-        const int result = confirm_file_info();
+        const bool result = confirm_file_info(c);
         shown = out.text();
         return result;
     }
@@ -65,14 +70,13 @@ private:
 TEST_F(FileInfo, FlashFileFactsAreShownAndOnlyYesConfirms) {
     make_file("sw.srec", 1234);
     const std::time_t before = std::time(nullptr);
-    ASSERT_EQ(read_file_info("sw.srec"), 0);
+    const std::optional<file_facts> facts = read_file_info("sw.srec");
     const std::time_t after = std::time(nullptr);
-    EXPECT_EQ(firmware_operation.file_size.load(), 1234u);
-    EXPECT_EQ(firmware_operation.file_time.view(), date_of(known_time));
-    const std::string now = std::string(firmware_operation.download_time.view());
+    ASSERT_TRUE(facts.has_value());
+    EXPECT_EQ(facts->size, 1234u);
+    EXPECT_EQ(facts->file_time, date_of(known_time));
+    const std::string now = facts->download_time;
     EXPECT_TRUE(now == date_of(before) || now == date_of(after)) << now;
-
-    chosen(2, 3, "sw.srec");
     const std::string table =
         "\n  Bank          : 3\n  File Type     : SW\n"
         "  File Name     : sw.srec\n  File Size     : 1234\n"
@@ -84,32 +88,31 @@ TEST_F(FileInfo, FlashFileFactsAreShownAndOnlyYesConfirms) {
         "\n"
         "  User          : tester\n  Comment       : first try\n\n"
         "  OK to load this file Y/N?\n";
-    for (const auto& [key, result] : {std::pair{"y", 0}, {"Y", 0}, {"\r", -1}, {"n", -1}}) {
+    for (const auto& [key, result] :
+         {std::pair{"y", true}, {"Y", true}, {"\r", false}, {"n", false}}) {
         SCOPED_TRACE(key);
         std::string shown;
-        EXPECT_EQ(confirm_with(key, shown), result);
+        EXPECT_EQ(confirm_with(chosen(2, 3, "sw.srec", *facts), key, shown), result);
         EXPECT_EQ(shown, table);
     }
 
-    chosen(1, 0, "sw.srec");
     std::string shown;
-    EXPECT_EQ(confirm_with("y", shown), 0);
+    EXPECT_TRUE(confirm_with(chosen(1, 0, "sw.srec", *facts), "y", shown));
     EXPECT_EQ(shown.substr(0, 45), "\n  Bank          : 0\n  File Type     : IMAGE\n");
 }
 
 TEST_F(FileInfo, EepromFileShowsOnlyNameSizeAndTimes) {
     make_file("pa.eeprom", 256);
-    ASSERT_EQ(read_file_info("pa.eeprom"), 0);
-    chosen(5, 2, "pa.eeprom");
+    const std::optional<file_facts> facts = read_file_info("pa.eeprom");
+    ASSERT_TRUE(facts.has_value());
     std::string shown;
-    EXPECT_EQ(confirm_with("Y", shown), 0);
+    EXPECT_TRUE(confirm_with(chosen(5, 2, "pa.eeprom", *facts), "Y", shown));
     EXPECT_EQ(shown,
               "\n  File Name     : pa.eeprom\n  File Size     : 256\n"
               "  File Time     : " +
                   date_of(known_time) +
                   "\n"
-                  "  Download Time : " +
-                  std::string(firmware_operation.download_time.view()) +
+                  "  Download Time : " + facts->download_time +
                   "\n  OK to load this file Y/N?\n");
 }
 
@@ -118,11 +121,8 @@ TEST_F(FileInfo, FileThatCannotBeOpenedGivesNoTextAndNoFacts) {
     for (const char* name : {"missing.bin", "folder.bin"}) {
         SCOPED_TRACE(name);
         OutputCapture out;
-        EXPECT_EQ(read_file_info(name), -1);
+        EXPECT_EQ(read_file_info(name), std::nullopt);
         EXPECT_EQ(out.text(), "");
-        EXPECT_EQ(firmware_operation.file_size.load(), 0u);
-        EXPECT_TRUE(firmware_operation.file_time.empty());
-        EXPECT_TRUE(firmware_operation.download_time.empty());
     }
 }
 
@@ -134,10 +134,10 @@ TEST_F(FileInfo, SizeBeyondThirtyTwoBitsIsRefused) {
     } catch (const fs::filesystem_error& e) {
         GTEST_SKIP() << "no sparse file of 3 GiB here: " << e.what();
     }
-    ASSERT_EQ(read_file_info("big.bin"), 0);
-    chosen(3, 0, "big.bin");
+    const std::optional<file_facts> facts = read_file_info("big.bin");
+    ASSERT_TRUE(facts.has_value());
     std::string shown;
-    confirm_with("n", shown);
+    confirm_with(chosen(3, 0, "big.bin", *facts), "n", shown);
     EXPECT_NE(shown.find("  File Size     : 3221225472\n"), std::string::npos) << shown;
 
     try {
@@ -146,10 +146,9 @@ TEST_F(FileInfo, SizeBeyondThirtyTwoBitsIsRefused) {
         GTEST_SKIP() << "no sparse file of 4 GiB here: " << e.what();
     }
     OutputCapture out;
-    EXPECT_EQ(read_file_info("big.bin"), -1);
+    EXPECT_EQ(read_file_info("big.bin"), std::nullopt);
     EXPECT_EQ(out.text(),
               "File big.bin is too large to load (4294967296 bytes, at most 4294967295)\n");
-    EXPECT_EQ(firmware_operation.file_size.load(), 3221225472u);
 }
 
 }  // namespace

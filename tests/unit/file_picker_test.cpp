@@ -1,4 +1,5 @@
 #include "console/file_picker.h"
+#include "files/image_file.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include "link/link_mode.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
-#include "protocol/retry.h"
+#include "protocol/waiting.h"
 #include "support/capture.h"
 #include "support/fake_link.h"
 #include "support/loader_reset.h"
@@ -19,10 +19,12 @@ class InputTest : public ::testing::Test {
 protected:
     void SetUp() override {
         reset_loader_state();
+        set_key_wait_idle(&keep_alive_step);  // as the session hands it in
     }
     void TearDown() override {
         clear_key_script();
         reset_link_mode();
+        set_key_wait_idle(nullptr);
     }
     // Reads a number from the keys; the result, the number and what was echoed.
     struct entry {
@@ -51,7 +53,7 @@ TEST_F(InputTest, WaitKeyGivesKeysUnechoedThenCancelsAtEndOfInput) {
     EXPECT_EQ(out.text(), "");
 }
 
-TEST_F(InputTest, WaitKeyRunsKeepAliveInThePassThatReadsTheKey) {
+TEST_F(InputTest, WaitKeyRunsItsIdleWorkInThePassThatReadsTheKey) {
     serial_link = 1;
     loader_mode = 1;
     firmware_operation.last_send_tick = FakeClockAndLink::now_ms() - 10001;

@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "app/options.h"
+#include "app/session.h"
 #include "console/keys.h"
 #include "link/link_mode.h"
 #include "protocol/loader_state.h"
-#include "protocol/operations.h"
-#include "protocol/retry.h"
+#include "protocol/waiting.h"
 #include "support/capture.h"
 #include "support/fake_link.h"
 #include "support/loader_reset.h"
@@ -17,6 +18,8 @@ class MenuKeys : public ::testing::Test {
 protected:
     void SetUp() override {
         reset_loader_state();
+        build_option_table(options);
+        loop.op_state = operation_state::idle;
         serial_link = 1;
         loader_mode = 1;
         firmware_operation.link_state = link_connected;
@@ -26,18 +29,21 @@ protected:
         clear_key_script();
         reset_link_mode();
     }
-    // Feeds the keys one handle_key call each; returns the last result.
+    // Feeds the keys one at a time to the session's key step, as its passes take them;
+    // returns 0 when the last one asked to quit, else 1.
     int press(const std::string& keys) {
         set_key_script(keys);
-        int result = 1;
+        bool keep_going = true;
         for (std::size_t k = 0; k < keys.size(); ++k) {
-            result = handle_key(op_state);
+            keep_going = loop.take_key();
         }
-        return result;
+        return keep_going ? 1 : 0;
     }
     FakeClockAndLink fake;
     OutputCapture out;
-    int op_state = state0;
+    option_table options;
+    session loop{options};
+    operation_state& op_state = loop.op_state;
 };
 
 }  // namespace
@@ -45,7 +51,7 @@ protected:
 TEST_F(MenuKeys, NoKeyReturnsAtOnce) {
     set_key_script("");
     const std::uint32_t before = FakeClockAndLink::now_ms();
-    EXPECT_EQ(handle_key(op_state), 1);
+    EXPECT_EQ(handle_key().request, user_request::none);
     EXPECT_EQ(FakeClockAndLink::now_ms(), before);
     EXPECT_EQ(out.text(), "");
 }
@@ -91,29 +97,29 @@ TEST_F(MenuKeys, HashDoesNothingOnTheCardLink) {
 }
 
 TEST_F(MenuKeys, OperationKeysWhileAnotherOperationRuns) {
-    op_state = state6;  // a download in progress
+    op_state = operation_state::awaiting_chunk_answer;  // a download in progress
     press("b");
-    EXPECT_EQ(op_state, state6);  // boot only from idle
+    EXPECT_EQ(op_state, operation_state::awaiting_chunk_answer);  // boot only from idle
     press("s");
     EXPECT_EQ(out.text(), "");  // the bank table only when idle
     press("L");
-    EXPECT_EQ(op_state, state1);  // a load starts at once
+    EXPECT_EQ(op_state, operation_state::load_flash_dialog);  // a load starts at once
     press("e");
-    EXPECT_EQ(op_state, state20);
+    EXPECT_EQ(op_state, operation_state::load_eeprom_dialog);
 }
 
 TEST_F(MenuKeys, ViewLogStartsTheLogThenListsIt) {
     press("w");
-    EXPECT_EQ(op_state, state14);
+    EXPECT_EQ(op_state, operation_state::fetching_log_to_view);
     ASSERT_EQ(FakeClockAndLink::sent_of(sub_code::LOG_REQ).size(), 1u);
     EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::LOG_REQ)[0].bytes[6], 0);
     press("t");
-    EXPECT_EQ(op_state, state12);
+    EXPECT_EQ(op_state, operation_state::fetching_log);
 }
 
 TEST_F(MenuKeys, BootKeyRunsTheDialog) {
     press("b2y");
-    EXPECT_EQ(op_state, state10);
+    EXPECT_EQ(op_state, operation_state::boot_requested);
     ASSERT_EQ(FakeClockAndLink::sent_of(sub_code::REBOOT_REQ).size(), 1u);
     EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::REBOOT_REQ)[0].bytes[6], 0x82);
     EXPECT_EQ(firmware_operation.boot_bank, 2);
@@ -122,7 +128,7 @@ TEST_F(MenuKeys, BootKeyRunsTheDialog) {
 TEST_F(MenuKeys, WhileConnectingOnlyRefreshQuitAndVerbose) {
     firmware_operation.link_state = link_connecting;
     press("LBGT#");
-    EXPECT_EQ(op_state, state0);
+    EXPECT_EQ(op_state, operation_state::idle);
     EXPECT_TRUE(FakeClockAndLink::sent().empty());
     press("v7\r");
     EXPECT_EQ(firmware_operation.verbose_level.load(), 7);
@@ -130,10 +136,10 @@ TEST_F(MenuKeys, WhileConnectingOnlyRefreshQuitAndVerbose) {
 
 TEST_F(MenuKeys, ReconnectAfterAFailedConnection) {
     firmware_operation.link_state = link_not_connected;
-    budgets.stateM2 = 0;
+    budgets.boot_report = 0;
     press("c");
-    EXPECT_EQ(op_state, stateM2);
-    EXPECT_EQ(budgets.stateM2, 3);
+    EXPECT_EQ(op_state, operation_state::awaiting_boot_report);
+    EXPECT_EQ(budgets.boot_report, 3);
     EXPECT_EQ(firmware_operation.link_state, link_connecting);
     EXPECT_EQ(FakeClockAndLink::purges(), 1);
     EXPECT_TRUE(FakeClockAndLink::sent().empty());  // the next request comes at the time-out
@@ -143,7 +149,7 @@ TEST_F(MenuKeys, ReconnectAfterAFailedConnection) {
 TEST_F(MenuKeys, ACommandLineRunTakesOnlyTheQuitKey) {
     firmware_operation.batch_mode = 1;
     EXPECT_EQ(press("b2ylgw#"), 1);
-    EXPECT_EQ(op_state, state0);
+    EXPECT_EQ(op_state, operation_state::idle);
     EXPECT_TRUE(FakeClockAndLink::sent().empty());
     EXPECT_EQ(press("q"), 0);
 }

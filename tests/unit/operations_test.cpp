@@ -1,4 +1,4 @@
-#include "protocol/operations.h"
+#include "app/session.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include "protocol/bank_records.h"
 #include "protocol/dispatcher.h"
 #include "protocol/loader_state.h"
-#include "protocol/retry.h"
+#include "protocol/waiting.h"
 #include "support/capture.h"
 #include "support/fake_link.h"
 #include "support/loader_reset.h"
@@ -49,7 +49,7 @@ protected:
     }
     // Passes with the clock moving `step` ms before each, until `until` (absolute) or the loop
     // ends; returns false when it ended.
-    bool run_until(operation_loop& loop, std::uint32_t until, std::uint32_t step = 1) {
+    bool run_until(session& loop, std::uint32_t until, std::uint32_t step = 1) {
         while (static_cast<std::int32_t>(until - FakeClockAndLink::now_ms()) > 0) {
             FakeClockAndLink::now_ms() += step;
             if (!loop.pass()) {
@@ -58,13 +58,13 @@ protected:
         }
         return true;
     }
-    void connect(operation_loop& loop, std::uint8_t bank = 1) {
+    void connect(session& loop, std::uint8_t bank = 1) {
         loop.start("tester", 0, false, false);
         unit_reports_boot(bank);
         loop.pass();
         unit_reports_flash();
         loop.pass();
-        ASSERT_EQ(loop.op_state, state0);
+        ASSERT_EQ(loop.op_state, operation_state::idle);
     }
 
     FakeClockAndLink fake;
@@ -76,7 +76,7 @@ protected:
 
 TEST_F(OperationsTest, ConnectsOnTheBootReportThenReadsTheFlashInformation) {
     on_card_link();
-    operation_loop loop(options);
+    session loop(options);
     const std::uint32_t begin = FakeClockAndLink::now_ms();
     loop.start(std::string(30, 'u'), 0, false, false);
     EXPECT_EQ(FakeClockAndLink::now_ms() - begin, 2000u);  // the loader's settling time
@@ -88,18 +88,18 @@ TEST_F(OperationsTest, ConnectsOnTheBootReportThenReadsTheFlashInformation) {
     EXPECT_EQ(get_be16(requests.file_req.data() + 8), 512);
 
     loop.pass();
-    EXPECT_EQ(loop.op_state, stateM2);
+    EXPECT_EQ(loop.op_state, operation_state::awaiting_boot_report);
     unit_reports_boot(2);
     loop.pass();
     EXPECT_EQ(firmware_operation.link_state, link_connected);
     EXPECT_EQ(firmware_operation.active_bank, 2);
-    EXPECT_EQ(loop.op_state, stateM1);
+    EXPECT_EQ(loop.op_state, operation_state::awaiting_bank_records);
     EXPECT_EQ(FakeClockAndLink::sent().back().sub, sub_byte(sub_code::FLASH_INFO_REQ));
     EXPECT_EQ(firmware_operation.boot_status.load(), boot_status_none);
 
     unit_reports_flash();
     loop.pass();
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_FALSE(firmware_operation.flash_info_done.test());
     EXPECT_EQ(banks[3].fpga.flash_address, 0x87800000u);  // converted to host order once
     EXPECT_EQ(banks[3].software.flash_address, 0x87A00000u);
@@ -115,7 +115,7 @@ TEST_F(OperationsTest, ConnectsOnTheBootReportThenReadsTheFlashInformation) {
 TEST_F(OperationsTest, ASilentUnitOnTheCardLinkIsAskedThreeTimesThenGivenUp) {
     on_card_link();
     give(opt_info, 1);  // a command-line run ends when connecting fails
-    operation_loop loop(options);
+    session loop(options);
     loop.start("", 1, false, false);
     const std::uint32_t first = FakeClockAndLink::now_ms();
     out.take();
@@ -130,28 +130,28 @@ TEST_F(OperationsTest, ASilentUnitOnTheCardLinkIsAskedThreeTimesThenGivenUp) {
               "stateM2_retry : 2\n\rstateM2_retry : 1\n\r"
               "Unable to get Boot information from unit. Too many retries\n\r");
     EXPECT_EQ(firmware_operation.link_state, link_not_connected);
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(firmware_operation.retry_count, 3);
     EXPECT_EQ(firmware_operation.redraw_request, 1);
 }
 
 TEST_F(OperationsTest, AnInteractiveRunStaysAfterAFailedConnection) {
     on_card_link();
-    operation_loop loop(options);
+    session loop(options);
     loop.start("", 0, false, false);
     EXPECT_TRUE(run_until(loop, FakeClockAndLink::now_ms() + 40000));
     EXPECT_EQ(firmware_operation.link_state, link_not_connected);
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
 }
 
 TEST_F(OperationsTest, AStateM1BudgetUsedUpEarlierGivesUpAtTheFirstTimeOut) {
     on_card_link();
-    budgets.stateM1 = 0;
-    operation_loop loop(options);
+    budgets.bank_records = 0;
+    session loop(options);
     loop.start("", 0, false, false);
     unit_reports_boot(1);
     loop.pass();
-    ASSERT_EQ(loop.op_state, stateM1);
+    ASSERT_EQ(loop.op_state, operation_state::awaiting_bank_records);
     out.take();
     const std::uint32_t asked = FakeClockAndLink::now_ms();
     run_until(loop, asked + 15000);
@@ -161,7 +161,7 @@ TEST_F(OperationsTest, AStateM1BudgetUsedUpEarlierGivesUpAtTheFirstTimeOut) {
                                0),
               0u)
         << out.text();
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(firmware_operation.link_state, link_connected);
 }
 
@@ -169,7 +169,7 @@ TEST_F(OperationsTest, AStateM1BudgetUsedUpEarlierGivesUpAtTheFirstTimeOut) {
 // went unanswered: the connection is asked for again and given up as on the card.
 TEST_F(OperationsTest, OnTheSerialLinkTimeOutsRunWhileKeepAlivesGoOut) {
     on_serial_link();
-    operation_loop loop(options);
+    session loop(options);
     loop.start("", 1, false, false);
     EXPECT_EQ(FakeClockAndLink::purges(), 1);
     const std::uint32_t first = FakeClockAndLink::now_ms();
@@ -183,7 +183,7 @@ TEST_F(OperationsTest, OnTheSerialLinkTimeOutsRunWhileKeepAlivesGoOut) {
     const auto alive = FakeClockAndLink::sent_of(sub_code::KEEP_ALIVE);
     ASSERT_FALSE(alive.empty());
     EXPECT_GT(alive.front().time - asked.back().time, 10000u);
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(firmware_operation.link_state, link_not_connected);
     EXPECT_NE(out.text().find("Unable to get Boot information from unit. Too many retries\n\r"),
               std::string::npos)
@@ -195,7 +195,7 @@ TEST_F(OperationsTest, OnTheSerialLinkTimeOutsRunWhileKeepAlivesGoOut) {
 // which answers no keep-alive, is not warned about.
 TEST_F(OperationsTest, TheSilenceWarningIsForUnansweredRequestsOncePerSilence) {
     on_serial_link();
-    operation_loop loop(options);
+    session loop(options);
     connect(loop);
     last_receive_tick = FakeClockAndLink::now_ms();  // the flash information has come in
     const std::string warning = "Keep alive timeout. Start operation again\n";
@@ -220,7 +220,7 @@ TEST_F(OperationsTest, TheSilenceWarningIsForUnansweredRequestsOncePerSilence) {
 
 TEST_F(OperationsTest, KeepAliveAfterTenAndAHalfSecondsOfSilence) {
     on_serial_link();
-    operation_loop loop(options);
+    session loop(options);
     connect(loop);
     last_receive_tick = FakeClockAndLink::now_ms();
     FakeClockAndLink::sent().clear();
@@ -237,7 +237,7 @@ TEST_F(OperationsTest, KeepAliveAfterTenAndAHalfSecondsOfSilence) {
 
 TEST_F(OperationsTest, NoKeepAliveOnTheCardLinkOrInRemoteAccess) {
     on_card_link();
-    operation_loop loop(options);
+    session loop(options);
     connect(loop);
     run_until(loop, FakeClockAndLink::now_ms() + 30000, 50);
     EXPECT_TRUE(FakeClockAndLink::sent_of(sub_code::KEEP_ALIVE).empty());
@@ -253,7 +253,7 @@ TEST_F(OperationsTest, NoKeepAliveOnTheCardLinkOrInRemoteAccess) {
 
 TEST_F(OperationsTest, SafeModeAsksForSafeModeFirstAndBootInformationOnRetries) {
     on_card_link();
-    operation_loop loop(options);
+    session loop(options);
     loop.start("", 3, true, true);
     EXPECT_EQ(firmware_operation.first_bank, 0);
     ASSERT_EQ(FakeClockAndLink::sent().size(), 1u);
@@ -270,7 +270,7 @@ TEST_F(OperationsTest, OptionsBankToGetPromMakeACommandLineRunTheOthersNever) {
         SetUp();
         on_card_link();
         give(static_cast<option_index>(index), 1);
-        operation_loop loop(options);
+        session loop(options);
         out.take();
         loop.start("", 0, false, false);
         const bool batch = index <= opt_get_prom;
@@ -285,7 +285,7 @@ TEST_F(OperationsTest, OptionsBankToGetPromMakeACommandLineRunTheOthersNever) {
 TEST_F(OperationsTest, ACommandLineRunWithNothingToDoConnectsAndEnds) {
     on_serial_link();
     give(opt_comment, 2);
-    operation_loop loop(options);
+    session loop(options);
     connect(loop);
     EXPECT_TRUE(loop.pass());   // the comment starts nothing
     EXPECT_FALSE(loop.pass());  // and nothing is left
@@ -299,7 +299,7 @@ TEST_F(OperationsTest, ACommandLineRunWithNothingToDoConnectsAndEnds) {
 
 TEST_F(OperationsTest, TheExitSequenceSendsNothingOnTheCardLink) {
     on_card_link();
-    operation_loop loop(options);
+    session loop(options);
     connect(loop);
     FakeClockAndLink::sent().clear();
     const std::uint32_t before = FakeClockAndLink::now_ms();
@@ -310,7 +310,7 @@ TEST_F(OperationsTest, TheExitSequenceSendsNothingOnTheCardLink) {
 
 TEST_F(OperationsTest, QuitKeyEndsTheLoop) {
     on_card_link();
-    operation_loop loop(options);
+    session loop(options);
     loop.start("", 0, false, false);
     set_key_script("xq");
     EXPECT_TRUE(loop.pass());
@@ -319,7 +319,7 @@ TEST_F(OperationsTest, QuitKeyEndsTheLoop) {
 
 TEST_F(OperationsTest, RedrawRequestsWaitThreeSecondsOnlyAfterAnEndedOperation) {
     on_card_link();
-    operation_loop loop(options);
+    session loop(options);
     connect(loop);
     firmware_operation.redraw_request = 1;
     std::uint32_t before = FakeClockAndLink::now_ms();
@@ -334,42 +334,19 @@ TEST_F(OperationsTest, RedrawRequestsWaitThreeSecondsOnlyAfterAnEndedOperation) 
     EXPECT_NE(out.text().find("  Q: Quit\n\r"), std::string::npos);
 }
 
-TEST(BatchOrder, OptionsComeInCommandLineOrderUpToPosition24) {
-    option_table options;
-    build_option_table(options);
-    operation_cursor = 0;
-    options[opt_reboot].position = 7;
-    options[opt_info].position = 1;
-    options[opt_load_sw].position = 3;  // a value's position
-    options[opt_get_log].position = 25;
-    EXPECT_EQ(next_operation_option(options), opt_info);
-    EXPECT_EQ(next_operation_option(options), opt_load_sw);
-    EXPECT_EQ(next_operation_option(options), opt_reboot);
-    EXPECT_EQ(next_operation_option(options), -1);
-    EXPECT_EQ(next_operation_option(options), -1);
-    // An option at position 24 is the last one ever handed out.
-    operation_cursor = 0;
-    options[opt_get_fw].position = 24;
-    for (int k = 0; k < 3; ++k) {
-        next_operation_option(options);
-    }
-    EXPECT_EQ(next_operation_option(options), opt_get_fw);
-    EXPECT_EQ(next_operation_option(options), -1);
-}
-
 namespace {
 
 class BootWaitTest : public OperationsTest {
 protected:
     // Connected on bank `from`, a boot to `to` requested as the boot dialog does.
-    void boot(operation_loop& loop, std::uint8_t from, std::uint8_t to) {
+    void boot(session& loop, std::uint8_t from, std::uint8_t to) {
         on_card_link();
         connect(loop, from);
         firmware_operation.boot_bank = to;
         Send_reboot_req(to);
-        loop.op_state = state10;
+        loop.op_state = operation_state::boot_requested;
         loop.pass();
-        ASSERT_EQ(loop.op_state, state11);
+        ASSERT_EQ(loop.op_state, operation_state::awaiting_boot);
         out.take();
         FakeClockAndLink::sent().clear();
     }
@@ -378,34 +355,34 @@ protected:
 }  // namespace
 
 TEST_F(BootWaitTest, TheBootLoaderOnTheWayIsPassedOverAndTheAskedBankCompletes) {
-    operation_loop loop(options);
+    session loop(options);
     boot(loop, 1, 2);
     loop.pass();  // the first pass of the wait asks for the boot report
     EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::BOOTINFO_REQ).size(), 1u);
     unit_reports_boot(0);
     loop.pass();
-    EXPECT_EQ(loop.op_state, state11);
+    EXPECT_EQ(loop.op_state, operation_state::awaiting_boot);
     EXPECT_EQ(out.text(), "");
     unit_reports_boot(2);
     loop.pass();
     EXPECT_EQ(out.take(), "\n  Bootload completed\n");
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(firmware_operation.redraw_request, 1);
     EXPECT_EQ(firmware_operation.boot_status.load(), boot_status_none);
 }
 
 TEST_F(BootWaitTest, FailureReportsAndAThirdBankFail) {
     {
-        operation_loop loop(options);
+        session loop(options);
         boot(loop, 1, 2);
         unit_answers(sub_code::BOOTINFO_FAIL, {1});
         loop.pass();
         EXPECT_EQ(out.take(), "\n  Bootload failed. Recovered to bank\n");
-        EXPECT_EQ(loop.op_state, state0);
+        EXPECT_EQ(loop.op_state, operation_state::idle);
     }
     {
         SetUp();
-        operation_loop loop(options);
+        session loop(options);
         boot(loop, 2, 3);
         unit_reports_boot(1);
         loop.pass();
@@ -413,7 +390,7 @@ TEST_F(BootWaitTest, FailureReportsAndAThirdBankFail) {
     }
     {
         SetUp();
-        operation_loop loop(options);
+        session loop(options);
         boot(loop, 1, 2);
         unit_answers(sub_code::BOOTINFO_FAIL, {2});  // fails, yet names the asked bank
         loop.pass();
@@ -422,7 +399,7 @@ TEST_F(BootWaitTest, FailureReportsAndAThirdBankFail) {
 }
 
 TEST_F(BootWaitTest, BankZeroCompletesOnItsOwnReport) {
-    operation_loop loop(options);
+    session loop(options);
     boot(loop, 2, 0);
     unit_reports_boot(0);
     loop.pass();
@@ -430,7 +407,7 @@ TEST_F(BootWaitTest, BankZeroCompletesOnItsOwnReport) {
 }
 
 TEST_F(BootWaitTest, NoReportForMoreThan250SecondsFails) {
-    operation_loop loop(options);
+    session loop(options);
     boot(loop, 1, 2);
     const std::uint32_t asked = FakeClockAndLink::now_ms();
     // The unit is asked for its report every 160 ms, yet those requests do not restart the
@@ -439,7 +416,7 @@ TEST_F(BootWaitTest, NoReportForMoreThan250SecondsFails) {
     for (int k = 0; k < 30000 && !ended; ++k) {
         FakeClockAndLink::now_ms() += 10;
         loop.pass();
-        ended = loop.op_state == state0;
+        ended = loop.op_state == operation_state::idle;
     }
     ASSERT_TRUE(ended);
     EXPECT_GT(FakeClockAndLink::now_ms() - asked, 250000u);

@@ -1,4 +1,4 @@
-#include "console/output_files.h"
+#include "files/output_files.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "console/timestamp.h"
+#include "files/timestamp.h"
 #include "protocol/messages.h"
 #include "support/capture.h"
 #include "support/temp_folder.h"

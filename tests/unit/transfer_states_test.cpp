@@ -10,21 +10,22 @@
 #include <vector>
 
 #include "app/batch_operations.h"
+#include "app/session.h"
 #include "console/bank_table.h"
 #include "console/dialogs.h"
 #include "console/file_picker.h"
 #include "console/keys.h"
-#include "console/output_files.h"
+#include "files/output_files.h"
 #include "link/byte_order.h"
 #include "link/crc.h"
 #include "link/link_mode.h"
 #include "link/receiver.h"
 #include "link/serial_port.h"
+#include "protocol/actions.h"
 #include "protocol/dispatcher.h"
 #include "protocol/loader_state.h"
-#include "protocol/operations.h"
-#include "protocol/retry.h"
 #include "protocol/run_outcome.h"
+#include "protocol/waiting.h"
 #include "support/capture.h"
 #include "support/fake_link.h"
 #include "support/temp_folder.h"
@@ -41,11 +42,11 @@ using bytes = std::vector<std::uint8_t>;
 class TransferTest : public TransferBench {
 protected:
     // Passes with the clock moving `step` ms before each, for `ms` ms or until the operation
-    // has ended (state0, or stateM1 after a download).
-    static void run_for(operation_loop& loop, std::uint32_t ms, std::uint32_t step = 100,
+    // has ended (idle, or awaiting_bank_records after a download).
+    static void run_for(session& loop, std::uint32_t ms, std::uint32_t step = 100,
                         bool stop_at_end = true) {
         run_passes(loop, ms, step, [&loop, stop_at_end] {
-            return stop_at_end && (loop.op_state == state0 || loop.op_state == stateM1);
+            return stop_at_end && (loop.op_state == operation_state::idle || loop.op_state == operation_state::awaiting_bank_records);
         });
     }
 
@@ -79,11 +80,11 @@ const fs::path fw_bank2_part = fs::path(unfinished_path(fw_bank2.string()));
 TEST_F(TransferTest, ChunksAreFullSizedNumberedBigEndianAndCarryTheFileExactly) {
     for (const std::size_t size : {std::size_t{1024}, std::size_t{1025}}) {
         SetUp();
-        operation_loop loop(options);
+        session loop(options);
         const bytes data = make_file(size);
         announce(loop);
         ack_every_chunk(loop);
-        EXPECT_EQ(loop.op_state, stateM1);
+        EXPECT_EQ(loop.op_state, operation_state::awaiting_bank_records);
 
         const auto info = FakeClockAndLink::sent_of(sub_code::FIRMWARE_INFO);
         ASSERT_EQ(info.size(), 1u);
@@ -113,20 +114,20 @@ TEST_F(TransferTest, ChunksAreFullSizedNumberedBigEndianAndCarryTheFileExactly) 
 }
 
 TEST_F(TransferTest, StaleAnswersAreClearedBeforeEachRequest) {
-    operation_loop loop(options);
+    session loop(options);
     make_file(700);
     firmware_operation.dl_ready.raise();  // left over from an earlier download
-    loop.op_state = state2;
+    loop.op_state = operation_state::preparing_download;
     loop.pass();
     EXPECT_FALSE(firmware_operation.dl_ready.test());
     loop.pass();
-    EXPECT_EQ(loop.op_state, state3);
+    EXPECT_EQ(loop.op_state, operation_state::awaiting_dl_ready);
 
     firmware_operation.fwinfo_acked.raise();
     firmware_operation.chunk_failed.raise();
     unit_answers(sub_code::DL_READY);
     loop.pass();
-    EXPECT_EQ(loop.op_state, state4);
+    EXPECT_EQ(loop.op_state, operation_state::awaiting_info_ack);
     EXPECT_FALSE(firmware_operation.fwinfo_acked.test());
     EXPECT_FALSE(firmware_operation.chunk_failed.test());
 
@@ -135,28 +136,28 @@ TEST_F(TransferTest, StaleAnswersAreClearedBeforeEachRequest) {
     firmware_operation.chunk_acked.raise();
     loop.pass();  // chunk 0 goes out
     loop.pass();
-    EXPECT_EQ(loop.op_state, state6);
+    EXPECT_EQ(loop.op_state, operation_state::awaiting_chunk_answer);
     EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::DL_DATA).size(), 1u);
 }
 
 TEST_F(TransferTest, WaitingForTheBootLoaderRetriesOnceThenGivesUp) {
-    operation_loop loop(options);
+    session loop(options);
     make_file(100);
     firmware_operation.current_bank = 2;
     firmware_operation.verbose_level = 1;
-    loop.op_state = state2;
+    loop.op_state = operation_state::preparing_download;
     loop.pass();
     EXPECT_EQ(out.take(), "Waiting for booting to bank 0 and start downloading image.bin\n");
     run_for(loop, 39900);
     EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::DL_REQ).size(), 1u);  // 40 s are allowed
-    EXPECT_EQ(loop.op_state, state3);
+    EXPECT_EQ(loop.op_state, operation_state::awaiting_dl_ready);
     run_for(loop, 20000);
     EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::DL_REQ).size(), 2u);
-    EXPECT_EQ(loop.op_state, state3);
+    EXPECT_EQ(loop.op_state, operation_state::awaiting_dl_ready);
     EXPECT_EQ(out.take(), "state3_retry : 1\n\r");
     run_for(loop, 45000);
     EXPECT_EQ(out.take(), "Unable to send file to unit. Too many retries\n\r");
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(firmware_operation.redraw_request, 1);
     EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::DL_REQ).size(), 2u);
     EXPECT_EQ(firmware_operation.retry_count, 2);
@@ -166,35 +167,35 @@ TEST_F(TransferTest, WaitingForTheBootLoaderRetriesOnceThenGivesUp) {
 // A lost FIRMWARE_INFO_ACK is asked for again twice, a late one carries the download on, and
 // only the third time-out ends it. Every download starts with the whole budget.
 TEST_F(TransferTest, ALostFirmwareInfoAckIsAskedForAgain) {
-    operation_loop loop(options);
+    session loop(options);
     make_file(100);
     for (int download = 0; download < 2; ++download) {
         FakeClockAndLink::sent().clear();
-        loop.op_state = state2;
+        loop.op_state = operation_state::preparing_download;
         loop.pass();
         unit_answers(sub_code::DL_READY);
         loop.pass();
-        ASSERT_EQ(loop.op_state, state4);
+        ASSERT_EQ(loop.op_state, operation_state::awaiting_info_ack);
         run_for(loop, 10100);
         run_for(loop, 10100);
-        EXPECT_EQ(loop.op_state, state4);
+        EXPECT_EQ(loop.op_state, operation_state::awaiting_info_ack);
         EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FIRMWARE_INFO).size(), 3u);
         if (download == 0) {
             unit_answers(sub_code::FIRMWARE_INFO_ACK);
             loop.pass();
-            EXPECT_EQ(loop.op_state, state5);
+            EXPECT_EQ(loop.op_state, operation_state::sending_chunk);
             continue;
         }
         out.take();
         run_for(loop, 10100);
         EXPECT_EQ(out.take(), "Timeout. Operation aborted\n");
-        EXPECT_EQ(loop.op_state, state0);
+        EXPECT_EQ(loop.op_state, operation_state::idle);
         EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FIRMWARE_INFO).size(), 3u);
     }
 }
 
 TEST_F(TransferTest, AFailedChunkEndsTheDownloadWithoutRepeatingAnything) {
-    operation_loop loop(options);
+    session loop(options);
     make_file(3 * 512);
     announce(loop);
     unit_answers(sub_code::DL_ACK, {0, 0});
@@ -203,7 +204,7 @@ TEST_F(TransferTest, AFailedChunkEndsTheDownloadWithoutRepeatingAnything) {
     unit_answers(sub_code::DL_FAIL, {0, 1});
     loop.pass();
     EXPECT_EQ(out.take(), "\ndownload failed\n");
-    EXPECT_EQ(loop.op_state, stateM1);
+    EXPECT_EQ(loop.op_state, operation_state::awaiting_bank_records);
     EXPECT_EQ(firmware_operation.redraw_request, 1);
     EXPECT_FALSE(firmware_operation.chunk_failed.test());
     const auto chunks = FakeClockAndLink::sent_of(sub_code::DL_DATA);
@@ -215,7 +216,7 @@ TEST_F(TransferTest, AFailedChunkEndsTheDownloadWithoutRepeatingAnything) {
 }
 
 TEST_F(TransferTest, ALostChunkAnswerSendsTheSameChunkAgainInSmallPieces) {
-    operation_loop loop(options);
+    session loop(options);
     make_file(1300);
     firmware_operation.verbose_level = 1;
     announce(loop);
@@ -231,7 +232,7 @@ TEST_F(TransferTest, ALostChunkAnswerSendsTheSameChunkAgainInSmallPieces) {
     EXPECT_EQ(small_chunks.load(), 1);
     EXPECT_EQ(out.take(), "\nstate6_retry seq no: 1 Retry: 49\n\r");
     ack_every_chunk(loop);
-    EXPECT_EQ(loop.op_state, stateM1);
+    EXPECT_EQ(loop.op_state, operation_state::awaiting_bank_records);
     chunks = FakeClockAndLink::sent_of(sub_code::DL_DATA);
     ASSERT_EQ(chunks.size(), 4u);
     EXPECT_EQ(get_be16(chunks[3].bytes.data() + 6), 2);
@@ -241,11 +242,11 @@ TEST_F(TransferTest, ALostChunkAnswerSendsTheSameChunkAgainInSmallPieces) {
 }
 
 TEST_F(TransferTest, AFileThatCannotBeReadAnyMoreEndsTheOperationOnce) {
-    operation_loop loop(options);
+    session loop(options);
     choose("gone.bin");  // chosen, then removed
-    loop.op_state = state2;
+    loop.op_state = operation_state::preparing_download;
     loop.pass();
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(firmware_operation.redraw_request, 1);
     EXPECT_TRUE(operation_failed());
     loop.pass();
@@ -256,25 +257,25 @@ TEST_F(TransferTest, AFileThatCannotBeReadAnyMoreEndsTheOperationOnce) {
 
 TEST_F(TransferTest, MoreChunksThanSixteenBitNumbersCanCountAreRefused) {
     {
-        operation_loop loop(options);
+        session loop(options);
         choose("huge.bin");
         std::ofstream("huge.bin", std::ios::binary).close();
         fs::resize_file("huge.bin", 65536u * 512u + 1u);
-        loop.op_state = state2;
+        loop.op_state = operation_state::preparing_download;
         loop.pass();
-        EXPECT_EQ(loop.op_state, state0);
+        EXPECT_EQ(loop.op_state, operation_state::idle);
         EXPECT_FALSE(out.take().empty());
         EXPECT_TRUE(FakeClockAndLink::sent().empty());
         EXPECT_TRUE(operation_failed());
     }
     {
         SetUp();
-        operation_loop loop(options);
+        session loop(options);
         choose("huge.bin");
         fs::resize_file("huge.bin", 65536u * 512u);
-        loop.op_state = state2;
+        loop.op_state = operation_state::preparing_download;
         loop.pass();
-        EXPECT_EQ(loop.op_state, state3);
+        EXPECT_EQ(loop.op_state, operation_state::awaiting_dl_ready);
         EXPECT_EQ(firmware_operation.seq_count, 65536u);
         EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::DL_REQ).size(), 1u);
         EXPECT_EQ(out.take(), "");
@@ -283,10 +284,10 @@ TEST_F(TransferTest, MoreChunksThanSixteenBitNumbersCanCountAreRefused) {
 
 TEST_F(TransferTest, OnTheSerialLinkLostAnswersAreAskedForAgainDespiteKeepAlives) {
     on_serial_link();
-    operation_loop loop(options);
+    session loop(options);
     make_file(600);
     firmware_operation.last_send_tick = FakeClockAndLink::now_ms();  // as after connecting
-    loop.op_state = state2;
+    loop.op_state = operation_state::preparing_download;
     loop.pass();
     const std::uint32_t asked = FakeClockAndLink::now_ms();
     run_for(loop, 41000, 100, false);
@@ -301,7 +302,7 @@ TEST_F(TransferTest, OnTheSerialLinkLostAnswersAreAskedForAgainDespiteKeepAlives
     unit_answers(sub_code::FIRMWARE_INFO_ACK);
     loop.pass();
     loop.pass();
-    ASSERT_EQ(loop.op_state, state6);
+    ASSERT_EQ(loop.op_state, operation_state::awaiting_chunk_answer);
     const std::size_t alive_before = FakeClockAndLink::sent_of(sub_code::KEEP_ALIVE).size();
     const std::uint32_t sent_at = FakeClockAndLink::now_ms();
     run_for(loop, 15000, 100, false);  // the DL_ACK is lost
@@ -311,13 +312,13 @@ TEST_F(TransferTest, OnTheSerialLinkLostAnswersAreAskedForAgainDespiteKeepAlives
     EXPECT_LE(chunks[1].time - sent_at, 10300u);
     EXPECT_EQ(chunks[1].bytes, chunks[0].bytes);
     EXPECT_GT(FakeClockAndLink::sent_of(sub_code::KEEP_ALIVE).size(), alive_before);
-    EXPECT_EQ(loop.op_state, state6);
+    EXPECT_EQ(loop.op_state, operation_state::awaiting_chunk_answer);
 }
 
 // ---- Uploads -----------------------------------------------------------------------------
 
 TEST_F(TransferTest, AGetAwayFromBankZeroRebootsFirstAndAsksOnTheBootReport) {
-    operation_loop loop(options);
+    session loop(options);
     firmware_operation.current_bank = 2;
     begin_get(loop, file_type_fpga, 2);
     ASSERT_EQ(FakeClockAndLink::sent().size(), 1u);
@@ -332,11 +333,11 @@ TEST_F(TransferTest, AGetAwayFromBankZeroRebootsFirstAndAsksOnTheBootReport) {
     EXPECT_EQ(asks[0].bytes, (bytes{0x2A, 0x10, 0x00, 0x07, 0x55, 0x09, 2, 1, 0x02, 0x00, 0, 0}));
     EXPECT_EQ(firmware_operation.active_bank, 0);
     EXPECT_EQ(firmware_operation.boot_status.load(), boot_status_none);
-    EXPECT_EQ(loop.op_state, state13);
+    EXPECT_EQ(loop.op_state, operation_state::uploading);
 }
 
 TEST_F(TransferTest, AnImageOfThreeBlocksGetsItsNameOnlyWhenComplete) {
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     for (std::uint16_t block = 0; block < 3; ++block) {
@@ -347,10 +348,10 @@ TEST_F(TransferTest, AnImageOfThreeBlocksGetsItsNameOnlyWhenComplete) {
             EXPECT_TRUE(fs::exists(fw_bank2_part)) << block;
             EXPECT_FALSE(fs::exists(fw_bank2)) << block;
             EXPECT_EQ(fs::file_size(fw_bank2_part), (block + 1) * 512u);
-            EXPECT_EQ(loop.op_state, state13);
+            EXPECT_EQ(loop.op_state, operation_state::uploading);
         }
     }
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(content_of(fw_bank2), image);
     EXPECT_FALSE(fs::exists(fw_bank2_part));
     EXPECT_EQ(firmware_operation.redraw_request, 1);
@@ -360,7 +361,7 @@ TEST_F(TransferTest, AnImageOfThreeBlocksGetsItsNameOnlyWhenComplete) {
 }
 
 TEST_F(TransferTest, AWrongCrcLeavesNoFile) {
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = fpga_image_of_bank2(1300, 1, 0x00010000u);
     begin_get(loop, file_type_fpga, 2);
     for (std::uint16_t block = 0; block < 3; ++block) {
@@ -373,7 +374,7 @@ TEST_F(TransferTest, AWrongCrcLeavesNoFile) {
     EXPECT_EQ(out.text(), std::string(crc_line) + removal_line("out", "FW_Bank2.bin"));
     EXPECT_FALSE(fs::exists(fw_bank2));
     EXPECT_FALSE(fs::exists(fw_bank2_part));
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_TRUE(operation_failed());
 }
 
@@ -386,7 +387,7 @@ TEST_F(TransferTest, AOneBlockFileIsCheckedAgainstTheReportedCrc) {
     for (const bool damaged : {true, false}) {
         SCOPED_TRACE(damaged);
         reset_run_outcome();
-        operation_loop loop(options);
+        session loop(options);
         begin_get(loop, file_type_pa, 2);
         bytes ack = {5, 2, 0, 0, 0, 0, 0, 0, 0, 0};
         put_be32(ack.data() + 2, 300);
@@ -397,7 +398,7 @@ TEST_F(TransferTest, AOneBlockFileIsCheckedAgainstTheReportedCrc) {
         sent[18] ^= damaged ? 0x40 : 0;
         unit_sends_block(0, sent);
         loop.pass();
-        EXPECT_EQ(loop.op_state, state0);
+        EXPECT_EQ(loop.op_state, operation_state::idle);
         EXPECT_EQ(fs::exists(fs::path("out") / "PA_Channel3.eeprom"), !damaged);
 
         banks[2].fpga.size = 500;
@@ -417,7 +418,7 @@ TEST_F(TransferTest, AOneBlockFileIsCheckedAgainstTheReportedCrc) {
 }
 
 TEST_F(TransferTest, ABlockWithTheWrongNumberIsAskedForAgain) {
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     unit_sends_block(0, image);
@@ -427,20 +428,20 @@ TEST_F(TransferTest, ABlockWithTheWrongNumberIsAskedForAgain) {
     unit_sends_block(3, image);
     loop.pass();
     EXPECT_EQ(out.take(), "Error in receiving the file. Seq no mismatch 2 3\n");
-    EXPECT_EQ(loop.op_state, state13);
+    EXPECT_EQ(loop.op_state, operation_state::uploading);
     const auto asks = FakeClockAndLink::sent_of(sub_code::FILE_REQ);
     ASSERT_EQ(asks.size(), 4u);
     EXPECT_EQ(block_asked(asks[2]), 2);
     EXPECT_EQ(block_asked(asks[3]), 2);
     unit_sends_block(2, image);
     loop.pass();
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(content_of(fw_bank2), image);
 }
 
 TEST_F(TransferTest, AnUploadEndingEarlyRemovesItsFile) {
     {
-        operation_loop loop(options);
+        session loop(options);
         const bytes image = fpga_image_of_bank2(1300);
         begin_get(loop, file_type_fpga, 2);
         unit_sends_block(0, image);
@@ -451,14 +452,14 @@ TEST_F(TransferTest, AnUploadEndingEarlyRemovesItsFile) {
         loop.pass();
         EXPECT_EQ(out.take(), "FILE_FAILED error 1 size 1300 type 1 no 1\nFile upload failed\n" +
                                   removal_line("out", "FW_Bank2.bin"));
-        EXPECT_EQ(loop.op_state, state0);
+        EXPECT_EQ(loop.op_state, operation_state::idle);
         EXPECT_FALSE(fs::exists(fw_bank2_part));
         EXPECT_FALSE(fs::exists(fw_bank2));
         EXPECT_TRUE(operation_failed());
     }
     {
         SetUp();
-        operation_loop loop(options);
+        session loop(options);
         const bytes image = fpga_image_of_bank2(1300);
         begin_get(loop, file_type_fpga, 2);
         unit_sends_block(0, image);
@@ -466,7 +467,7 @@ TEST_F(TransferTest, AnUploadEndingEarlyRemovesItsFile) {
         run_for(loop, 600000, 1000);  // block 1 never comes
         EXPECT_EQ(out.text(), "Unable to get the file from the unit. Too many retries\n\r" +
                                   removal_line("out", "FW_Bank2.bin"));
-        EXPECT_EQ(loop.op_state, state0);
+        EXPECT_EQ(loop.op_state, operation_state::idle);
         // Blocks 0 and 1 asked for, block 1 again 49 times; the 50th time-out gives up.
         EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FILE_REQ).size(), 51u);
         EXPECT_EQ(firmware_operation.retry_count, 50);
@@ -479,7 +480,7 @@ TEST_F(TransferTest, AFirstBlockThatCannotBeSizedOrNamedEndsTheUpload) {
     enum { empty_block, unknown_type, no_image };
     for (const int fault : {empty_block, unknown_type, no_image}) {
         SetUp();
-        operation_loop loop(options);
+        session loop(options);
         if (fault == unknown_type) {
             begin_get(loop, file_type_pa, 1);
             unit_answers(sub_code::EEPROM_ACK, {9, 1, 0, 0, 0x01, 0x2C, 0, 0, 0, 0});
@@ -494,7 +495,7 @@ TEST_F(TransferTest, AFirstBlockThatCannotBeSizedOrNamedEndsTheUpload) {
             }
         }
         loop.pass();
-        EXPECT_EQ(loop.op_state, state0) << fault;
+        EXPECT_EQ(loop.op_state, operation_state::idle) << fault;
         EXPECT_FALSE(out.text().empty()) << fault;
         EXPECT_EQ(out.text().find("Incomplete file"), std::string::npos) << out.text();
         EXPECT_FALSE(fs::exists("out") && !fs::is_empty("out")) << fault;
@@ -504,7 +505,7 @@ TEST_F(TransferTest, AFirstBlockThatCannotBeSizedOrNamedEndsTheUpload) {
 }
 
 TEST_F(TransferTest, AKeyStartingAnotherOperationRemovesTheUnfinishedFile) {
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     firmware_operation.batch_mode = 0;
@@ -514,7 +515,7 @@ TEST_F(TransferTest, AKeyStartingAnotherOperationRemovesTheUnfinishedFile) {
     ASSERT_TRUE(fs::exists(fw_bank2_part));
     set_key_script("t");  // fetch the log
     loop.pass();
-    EXPECT_EQ(loop.op_state, state12);
+    EXPECT_EQ(loop.op_state, operation_state::fetching_log);
     EXPECT_FALSE(fs::exists(fw_bank2_part));
     EXPECT_FALSE(fs::exists(fw_bank2));
     EXPECT_EQ(out.text(), "Get Log\n" + removal_line("out", "FW_Bank2.bin"));
@@ -531,11 +532,10 @@ TEST_F(TransferTest, ALogOfTwoBlocksIsWrittenAndListed) {
         std::snprintf(reinterpret_cast<char*>(entries.data() + k * 80), 80, "event %d at %d", k,
                       1000 + k);
     }
-    for (const int state : {int{state12}, int{state14}}) {
+    for (const bool view : {false, true}) {
         SetUp();
-        operation_loop loop(options);
-        start_get_log(loop.op_state);
-        loop.op_state = state;
+        session loop(options);
+        begin_log(view, loop.op_state);
         for (std::uint8_t block = 0; block < 2; ++block) {
             bytes params = {11, 80, 16, block, 8};
             params.insert(params.end(), entries.begin() + block * 640,
@@ -547,14 +547,14 @@ TEST_F(TransferTest, ALogOfTwoBlocksIsWrittenAndListed) {
         ASSERT_EQ(asks.size(), 2u);
         EXPECT_EQ(asks[0].bytes[6], 0);
         EXPECT_EQ(asks[1].bytes[6], 1);
-        EXPECT_EQ(loop.op_state, state0);
+        EXPECT_EQ(loop.op_state, operation_state::idle);
         EXPECT_EQ(firmware_operation.expected_seq, 0u);
         const std::string folder = firmware_operation.output_folder.c_str();
         ASSERT_FALSE(folder.empty());
         EXPECT_EQ(content_of(fs::path(folder) / "log.txt"),
                   bytes(entries.begin(), entries.begin() + 11 * 80));
         std::string expected = "Get Log\n";
-        if (state == state14) {
+        if (view) {
             expected += "\n\r";
             for (int k = 0; k < 11; ++k) {
                 char line[40];
@@ -563,43 +563,43 @@ TEST_F(TransferTest, ALogOfTwoBlocksIsWrittenAndListed) {
             }
         }
         EXPECT_EQ(out.text(), expected);
-        EXPECT_EQ(firmware_operation.redraw_request, state == state14 ? 0 : 1);
+        EXPECT_EQ(firmware_operation.redraw_request, view ? 0 : 1);
         fs::remove_all(folder);
     }
 }
 
 TEST_F(TransferTest, ALogBlockWithTheWrongNumberEndsTheRetrieval) {
-    operation_loop loop(options);
-    start_get_log(loop.op_state);
+    session loop(options);
+    begin_log(false, loop.op_state);
     out.take();
     bytes params = {11, 80, 16, 1, 8};
     params.resize(params.size() + 640, 'x');
     unit_answers(sub_code::MESSAGE_LOG_ACK, params);
     loop.pass();
     EXPECT_EQ(out.text(), "Error in receiving the log. Seq no mismatch 0 1\n");
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(firmware_operation.redraw_request, 1);
     EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::LOG_REQ).size(), 1u);
     EXPECT_TRUE(operation_failed());
 }
 
 TEST_F(TransferTest, TheLogBudgetOfOneGivesUpAtTheFirstTimeOut) {
-    operation_loop loop(options);
-    start_get_log(loop.op_state);
+    session loop(options);
+    begin_log(false, loop.op_state);
     out.take();
     run_for(loop, 9900);
-    EXPECT_EQ(loop.op_state, state12);
+    EXPECT_EQ(loop.op_state, operation_state::fetching_log);
     run_for(loop, 1000);
     EXPECT_EQ(out.take(), "Unable to get the log from the unit. Too many retries\n\r");
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::LOG_REQ).size(), 1u);
     // With the budget spent, a later retrieval aborts at its first time-out as well.
-    start_get_log(loop.op_state);
+    begin_log(false, loop.op_state);
     out.take();
     run_for(loop, 11000);
     EXPECT_EQ(out.take(), "Timeout. Operation aborted\n"
                           "Unable to get the log from the unit. Too many retries\n\r");
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
 }
 
 // ---- Exit status -------------------------------------------------------------------------
@@ -613,7 +613,7 @@ TEST_F(TransferTest, ACommandLineRunEndsWithFourAfterAFailedOperation) {
     for (const auto& c : cases) {
         SetUp();
         firmware_operation.batch_mode = c.batch;
-        operation_loop loop(options);
+        session loop(options);
         make_file(1000);
         announce(loop);
         if (c.fail) {
@@ -622,7 +622,7 @@ TEST_F(TransferTest, ACommandLineRunEndsWithFourAfterAFailedOperation) {
         } else {
             ack_every_chunk(loop);
         }
-        EXPECT_EQ(loop.op_state, stateM1);
+        EXPECT_EQ(loop.op_state, operation_state::awaiting_bank_records);
         EXPECT_EQ(operation_failed(), c.fail);
         EXPECT_EQ(loop.exit_status(), c.status) << c.batch << c.fail;
     }
@@ -631,11 +631,11 @@ TEST_F(TransferTest, ACommandLineRunEndsWithFourAfterAFailedOperation) {
 // Bank 3's FLASH_INFO is lost until the retries run out: the banks that did report are shown
 // and fetched by their true numbers, bank 3 is shown as unknown and a get from it is refused.
 TEST_F(TransferTest, ARoundCutShortLeavesTheReportedBanksRightAndTheMissingOneUnknown) {
-    operation_loop loop(options);
+    session loop(options);
     loop.start("tester", 0, false, false);
     unit_reports_boot(0);
     loop.pass();
-    ASSERT_EQ(loop.op_state, stateM1);
+    ASSERT_EQ(loop.op_state, operation_state::awaiting_bank_records);
     const bytes image = pattern(64 * 1024);
     for (std::uint8_t bank = 0; bank < 3; ++bank) {
         bytes params(2 + sizeof(bank_info), 0);
@@ -645,7 +645,7 @@ TEST_F(TransferTest, ARoundCutShortLeavesTheReportedBanksRightAndTheMissingOneUn
         unit_answers(static_cast<sub_code>(sub_byte(sub_code::FLASH_INFO) + bank), params);
     }
     run_for(loop, 31000, 100, false);
-    ASSERT_EQ(loop.op_state, state0);
+    ASSERT_EQ(loop.op_state, operation_state::idle);
     out.take();
     print_bank_info();
     const std::string table = out.take();
@@ -657,8 +657,8 @@ TEST_F(TransferTest, ARoundCutShortLeavesTheReportedBanksRightAndTheMissingOneUn
     firmware_operation.file_type = file_type_fpga;
     firmware_operation.bank = 3;
     FakeClockAndLink::sent().clear();
-    EXPECT_EQ(get_dialog(dialog_flash, loop.op_state), 3);
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_FALSE(::begin_get(file_type_fpga, 3, loop.op_state));
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_TRUE(FakeClockAndLink::sent().empty());
     EXPECT_EQ(out.take(), "Bank 3 is unknown: the unit did not report what it holds. Nothing is "
                           "fetched\n");
@@ -668,6 +668,6 @@ TEST_F(TransferTest, ARoundCutShortLeavesTheReportedBanksRightAndTheMissingOneUn
         unit_sends_block(block, image);
         loop.pass();
     }
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(content_of(fs::path("out") / "FW_Bank2.bin"), image);
 }

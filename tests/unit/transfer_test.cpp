@@ -1,5 +1,5 @@
-// The transfer states of the operation loop, driven pass by pass with a fake clock and a
-// captured link: downloads (state2 to state6), uploads (state13) and the log (state12, state14),
+// The transfer states of the session's loop, driven pass by pass with a fake clock and a
+// captured link: downloads (preparing_download to awaiting_chunk_answer), uploads and the log,
 // alone and inside command-line runs, with the exit status those runs end with. Answers of the
 // unit go through the dispatcher as the receiver hands them on.
 #include <gtest/gtest.h>
@@ -13,22 +13,24 @@
 #include "app/arg.h"
 #include "app/batch_operations.h"
 #include "app/options.h"
+#include "app/session.h"
 #include "console/dialogs.h"
 #include "console/file_picker.h"
 #include "console/keys.h"
-#include "console/output_files.h"
+#include "files/image_file.h"
+#include "files/output_files.h"
 #include "link/byte_order.h"
 #include "link/crc.h"
 #include "link/link_mode.h"
 #include "link/receiver.h"
 #include "link/serial_port.h"
+#include "protocol/actions.h"
 #include "protocol/dispatcher.h"
 #include "protocol/download.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
-#include "protocol/operations.h"
-#include "protocol/retry.h"
 #include "protocol/run_outcome.h"
+#include "protocol/waiting.h"
 #include "support/capture.h"
 #include "support/command_line.h"
 #include "support/fake_link.h"
@@ -65,8 +67,9 @@ std::uint16_t chunk_number(const sent_request& r) {
 
 // Passes with the clock moving `step` ms before each, for `ms` ms, or until the op state is no
 // longer `state` (when one is given).
-void run_for(operation_loop& loop, std::uint32_t ms, std::uint32_t step = 100, int state = 999) {
-    run_passes(loop, ms, step, [&loop, state] { return state != 999 && loop.op_state != state; });
+void run_for(session& loop, std::uint32_t ms, std::uint32_t step = 100,
+             std::optional<operation_state> state = std::nullopt) {
+    run_passes(loop, ms, step, [&loop, state] { return state && loop.op_state != *state; });
 }
 
 // ---- Downloads ---------------------------------------------------------------------------
@@ -79,16 +82,18 @@ protected:
         write_file(name, data);
         firmware_operation.file_type = file_type_fpga;
         firmware_operation.bank = 2;
-        EXPECT_EQ(load_dialog(dialog_flash, name.c_str(), "a comment"), load_go);
+        const load_answer answer = check_load_file(name, "a comment");
+        EXPECT_EQ(answer.result, load_result::go);
+        record_download_choice(answer.choice);
         return data;
     }
 };
 
 TEST_F(DownloadFlow, AtLevelTwoEachChunkIsTracedAndTheLastTraceShowsTheCountReached) {
-    operation_loop loop(options);
+    session loop(options);
     choose_file("image.bin", 1000);
     firmware_operation.verbose_level = 2;
-    loop.op_state = state2;
+    loop.op_state = operation_state::preparing_download;
     loop.pass();
     // The unit runs its boot loader already: no waiting line, no progress mark.
     unit_answers(sub_code::DL_READY);
@@ -97,7 +102,7 @@ TEST_F(DownloadFlow, AtLevelTwoEachChunkIsTracedAndTheLastTraceShowsTheCountReac
     loop.pass();
     loop.pass();
     ack_every_chunk(loop);
-    EXPECT_EQ(loop.op_state, stateM1);
+    EXPECT_EQ(loop.op_state, operation_state::awaiting_bank_records);
     EXPECT_EQ(out.text(),
               "Sending firmware_info\n"
               "file seq no 0 out of 2\r"
@@ -107,10 +112,10 @@ TEST_F(DownloadFlow, AtLevelTwoEachChunkIsTracedAndTheLastTraceShowsTheCountReac
 }
 
 TEST_F(DownloadFlow, AtLevelThreeTheFileCrcIsShown) {
-    operation_loop loop(options);
+    session loop(options);
     const bytes data = choose_file("image.bin", 777);
     firmware_operation.verbose_level = 3;
-    loop.op_state = state2;
+    loop.op_state = operation_state::preparing_download;
     loop.pass();
     char line[40];
     std::snprintf(line, sizeof line, "CRC32 %X\n", crc_of(data));
@@ -123,39 +128,39 @@ TEST_F(DownloadFlow, AtLevelThreeTheFileCrcIsShown) {
 TEST_F(DownloadFlow, WaitingForTheBootLoaderPrintsAMarkEvery16MsAtLevelTwo) {
     for (const int level : {1, 2}) {
         SetUp();
-        operation_loop loop(options);
+        session loop(options);
         choose_file("image.bin", 100);
         firmware_operation.current_bank = 1;
         firmware_operation.verbose_level = static_cast<std::uint8_t>(level);
-        loop.op_state = state2;
+        loop.op_state = operation_state::preparing_download;
         loop.pass();
         EXPECT_EQ(out.take(), "Waiting for booting to bank 0 and start downloading image.bin\n");
         for (int ms = 0; ms < 40; ++ms) {  // marks at once, after 16 and after 32 ms
             FakeClockAndLink::now_ms() += 1;
             loop.pass();
         }
-        EXPECT_EQ(loop.op_state, state3);
+        EXPECT_EQ(loop.op_state, operation_state::awaiting_dl_ready);
         EXPECT_EQ(out.take(), level == 2 ? "***" : "") << level;
         EXPECT_EQ(sent(sub_code::DL_REQ).size(), 1u);
     }
 }
 
 TEST_F(DownloadFlow, AChunkNeverAnsweredGoesFiftyTimesMoreThenTheDownloadIsAborted) {
-    operation_loop loop(options);
+    session loop(options);
     choose_file("image.bin", 1300);
     announce(loop);
     ASSERT_EQ(sent(sub_code::DL_DATA).size(), 1u);
     // Each time-out sends the chunk again until the budget is spent; the time-out after that
     // ends the operation.
     run_until_idle(loop, 800000, 1000);
-    ASSERT_EQ(loop.op_state, state0);
+    ASSERT_EQ(loop.op_state, operation_state::idle);
     const auto chunks = sent(sub_code::DL_DATA);
     ASSERT_EQ(chunks.size(), 51u);
     for (const auto& chunk : chunks) {
         EXPECT_EQ(chunk.bytes, chunks[0].bytes);  // chunk 0 every time, unchanged
     }
     EXPECT_EQ(chunk_number(chunks.back()), 0);
-    EXPECT_EQ(budgets.state6, 0);
+    EXPECT_EQ(budgets.chunk_answer, 0);
     EXPECT_EQ(firmware_operation.retry_count, 50);
     EXPECT_EQ(out.text(), "Timeout. Operation aborted\n");
     EXPECT_EQ(firmware_operation.redraw_request, 1);
@@ -169,9 +174,9 @@ TEST_F(DownloadFlow, AChunkNeverAnsweredGoesFiftyTimesMoreThenTheDownloadIsAbort
     out.take();
     choose_file("second.bin", 100, 2);
     announce(loop);
-    EXPECT_EQ(budgets.state6, 50);
-    run_for(loop, 11000, 100, state6);
-    EXPECT_EQ(loop.op_state, state5);
+    EXPECT_EQ(budgets.chunk_answer, 50);
+    run_for(loop, 11000, 100, operation_state::awaiting_chunk_answer);
+    EXPECT_EQ(loop.op_state, operation_state::sending_chunk);
     loop.pass();
     const auto again = sent(sub_code::DL_DATA);
     ASSERT_EQ(again.size(), 2u);
@@ -180,7 +185,7 @@ TEST_F(DownloadFlow, AChunkNeverAnsweredGoesFiftyTimesMoreThenTheDownloadIsAbort
 }
 
 TEST_F(DownloadFlow, ARetryTakesOneFromTheChunkBudgetAndTellsIt) {
-    operation_loop loop(options);
+    session loop(options);
     choose_file("image.bin", 600);
     firmware_operation.verbose_level = 1;
     announce(loop);
@@ -189,7 +194,7 @@ TEST_F(DownloadFlow, ARetryTakesOneFromTheChunkBudgetAndTellsIt) {
     loop.pass();  // chunk 1 is sent and its answer lost
     out.take();
     const std::uint32_t chunk_sent = FakeClockAndLink::now_ms();
-    run_for(loop, 20000, 100, state6);
+    run_for(loop, 20000, 100, operation_state::awaiting_chunk_answer);
     EXPECT_EQ(FakeClockAndLink::now_ms() - chunk_sent, 10100u);
     EXPECT_EQ(out.take(), "\nstate6_retry seq no: 1 Retry: 49\n\r");
     EXPECT_EQ(firmware_operation.seq_no, 1u);
@@ -198,18 +203,18 @@ TEST_F(DownloadFlow, ARetryTakesOneFromTheChunkBudgetAndTellsIt) {
     EXPECT_EQ(chunk_number(sent(sub_code::DL_DATA).back()), 1);
     EXPECT_EQ(firmware_operation.seq_no, 2u);
     ack_every_chunk(loop);
-    EXPECT_EQ(loop.op_state, stateM1);
+    EXPECT_EQ(loop.op_state, operation_state::awaiting_bank_records);
 }
 
 TEST_F(DownloadFlow, AFileTooLargeForSixteenBitChunkNumbersIsRefusedWithItsCounts) {
-    operation_loop loop(options);
+    session loop(options);
     choose_file("huge.bin", 10);
     fs::resize_file("huge.bin", std::uintmax_t{max_chunks} * 512u + 1u);
-    loop.op_state = state2;
+    loop.op_state = operation_state::preparing_download;
     loop.pass();
     EXPECT_EQ(out.text(),
               "File huge.bin is too large to load: 65537 chunks of 512 bytes, at most 65536\n");
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(firmware_operation.redraw_request, 1);
     EXPECT_EQ(firmware_operation.seq_count, 0u);
     EXPECT_TRUE(file_buffer.empty());  // the 32 MiB are not kept for nothing
@@ -218,7 +223,7 @@ TEST_F(DownloadFlow, AFileTooLargeForSixteenBitChunkNumbersIsRefusedWithItsCount
 }
 
 TEST_F(DownloadFlow, TheAnnouncementDescribesTheChosenFile) {
-    operation_loop loop(options);
+    session loop(options);
     firmware_operation.user.assign("tester");
     const bytes data = choose_file("image.bin", 1300);
     announce(loop);
@@ -247,7 +252,7 @@ TEST_F(DownloadFlow, TheAnnouncementDescribesTheChosenFile) {
 class UploadFlow : public TransferBench {
 protected:
     // Every block from `first` on, each answered at once.
-    static void send_blocks(operation_loop& loop, const bytes& file, std::uint16_t first = 0) {
+    static void send_blocks(session& loop, const bytes& file, std::uint16_t first = 0) {
         const auto count = static_cast<std::uint16_t>((file.size() + 511) / 512);
         for (std::uint16_t block = first; block < count; ++block) {
             unit_sends_block(block, file);
@@ -260,7 +265,7 @@ protected:
 };
 
 TEST_F(UploadFlow, ASoftwareImageIsCheckedAgainstItsOwnRecordAndTracedBlockByBlock) {
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = pattern(1024, 3);  // two full blocks, none cut
     banks[3].software.size = 1024;
     banks[3].software.crc = crc_of(image);
@@ -269,7 +274,7 @@ TEST_F(UploadFlow, ASoftwareImageIsCheckedAgainstItsOwnRecordAndTracedBlockByBlo
     firmware_operation.verbose_level = 1;
     begin_get(loop, file_type_software, 3);
     send_blocks(loop, image);
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(out.text(),
               "  file seq 1 received out of 2\r"
               "  file seq 2 received out of 2\r"
@@ -287,7 +292,7 @@ TEST_F(UploadFlow, AChannelEepromOfSeveralBlocksIsCheckedAgainstWhatEepromAckSai
     for (const bool crc_matches : {true, false}) {
         SetUp();
         fs::remove_all("out");
-        operation_loop loop(options);
+        session loop(options);
         const bytes eeprom = pattern(700, 5);
         begin_get(loop, file_type_tc, 3);
         const auto asked = sent(sub_code::EEPROM_INFO_REQ);
@@ -296,7 +301,7 @@ TEST_F(UploadFlow, AChannelEepromOfSeveralBlocksIsCheckedAgainstWhatEepromAckSai
         EXPECT_EQ(asked[0].bytes[eeprom_info_req_at::channel], 3);
         unit_describes_eeprom(file_type_tc, 3, 700, crc_of(eeprom) ^ (crc_matches ? 0u : 1u));
         send_blocks(loop, eeprom);
-        EXPECT_EQ(loop.op_state, state0);
+        EXPECT_EQ(loop.op_state, operation_state::idle);
         const fs::path file = fs::path("out") / "TC_Channel4.eeprom";
         EXPECT_FALSE(fs::exists(unfinished_path(file.string())));
         if (crc_matches) {
@@ -315,15 +320,15 @@ TEST_F(UploadFlow, AChannelEepromOfSeveralBlocksIsCheckedAgainstWhatEepromAckSai
 }
 
 TEST_F(UploadFlow, AShortLastBlockFailsTheCrcCheckInsteadOfBeingReadPast) {
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     send_blocks(loop, bytes(image.begin(), image.begin() + 1024));
-    ASSERT_EQ(loop.op_state, state13);
+    ASSERT_EQ(loop.op_state, operation_state::uploading);
     // Block 2 should carry the last 276 bytes; it carries only 100 of them.
     unit_sends_file_ack(2, 100, bytes(image.begin() + 1024, image.begin() + 1124));
     loop.pass();
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(out.text().rfind("CRC32 Error ", 0), 0u) << out.text();
     EXPECT_NE(out.text().find(removal_line("out", "FW_Bank2.bin")), std::string::npos);
     EXPECT_FALSE(fs::exists(fw2));
@@ -332,11 +337,11 @@ TEST_F(UploadFlow, AShortLastBlockFailsTheCrcCheckInsteadOfBeingReadPast) {
 }
 
 TEST_F(UploadFlow, BlockNumbersAbove255AreAskedForInSixteenBits) {
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = fpga_image_of_bank2(300 * 512 + 5);
     begin_get(loop, file_type_fpga, 2);
     send_blocks(loop, image);
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     const auto asks = sent(sub_code::FILE_REQ);
     ASSERT_EQ(asks.size(), 301u);
     EXPECT_EQ(asks[256].bytes[file_req_at::block_number], 0x01);
@@ -346,7 +351,7 @@ TEST_F(UploadFlow, BlockNumbersAbove255AreAskedForInSixteenBits) {
 }
 
 TEST_F(UploadFlow, ABootReportDuringTheUploadAsksForTheExpectedBlockAgain) {
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     unit_sends_block(0, image);
@@ -356,14 +361,14 @@ TEST_F(UploadFlow, ABootReportDuringTheUploadAsksForTheExpectedBlockAgain) {
     EXPECT_EQ(blocks_asked(), (std::vector<std::uint16_t>{0, 1, 1}));
     EXPECT_EQ(firmware_operation.active_bank, 1);
     EXPECT_EQ(firmware_operation.boot_status.load(), boot_status_none);
-    EXPECT_EQ(loop.op_state, state13);
+    EXPECT_EQ(loop.op_state, operation_state::uploading);
     send_blocks(loop, image, 1);
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(content_of(fw2), image);
 }
 
 TEST_F(UploadFlow, ALostBlockIsAskedForAgainAfterTenSecondsAndTheBudgetServesTheWholeRun) {
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = fpga_image_of_bank2(1300);
     firmware_operation.verbose_level = 1;
     begin_get(loop, file_type_fpga, 2);
@@ -379,20 +384,20 @@ TEST_F(UploadFlow, ALostBlockIsAskedForAgainAfterTenSecondsAndTheBudgetServesThe
     EXPECT_EQ(asks[2].time - asked, 10100u);
     EXPECT_EQ(asks[2].bytes, asks[1].bytes);
     EXPECT_EQ(out.take(), "state13_retry seq no: 1\n\r");
-    EXPECT_EQ(budgets.state13, 49);
+    EXPECT_EQ(budgets.file_block, 49);
     EXPECT_EQ(firmware_operation.retry_count, 1);
     send_blocks(loop, image, 1);
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(content_of(fw2), image);
 
     // The next get of the run starts with what is left.
     begin_get(loop, file_type_fpga, 2);
-    EXPECT_EQ(budgets.state13, 49);
+    EXPECT_EQ(budgets.file_block, 49);
 }
 
 TEST_F(UploadFlow, OnTheSerialLinkALostBlockIsAskedForAgainDespiteTheKeepAlives) {
     on_serial_link();
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     unit_sends_block(0, image);
@@ -408,7 +413,7 @@ TEST_F(UploadFlow, OnTheSerialLinkALostBlockIsAskedForAgainDespiteTheKeepAlives)
     EXPECT_EQ(block_asked(asks[0]), 1);
     EXPECT_EQ(block_asked(asks[1]), 1);
     EXPECT_FALSE(sent(sub_code::KEEP_ALIVE).empty());
-    EXPECT_EQ(loop.op_state, state13);
+    EXPECT_EQ(loop.op_state, operation_state::uploading);
 }
 
 TEST_F(UploadFlow, AFirstBlockThatCannotBeTakenEndsTheUploadWithItsReason) {
@@ -426,7 +431,7 @@ TEST_F(UploadFlow, AFirstBlockThatCannotBeTakenEndsTheUploadWithItsReason) {
     for (const fault& f : faults) {
         SetUp();
         const std::string name = f.name;
-        operation_loop loop(options);
+        session loop(options);
         if (name == "unknown type") {
             begin_get(loop, file_type_pa, 1);
             unit_describes_eeprom(9, 1, 300, 0);
@@ -451,7 +456,7 @@ TEST_F(UploadFlow, AFirstBlockThatCannotBeTakenEndsTheUploadWithItsReason) {
         }
         loop.pass();
         EXPECT_EQ(out.text(), f.line) << name;
-        EXPECT_EQ(loop.op_state, state0) << name;
+        EXPECT_EQ(loop.op_state, operation_state::idle) << name;
         EXPECT_EQ(firmware_operation.redraw_request, 1) << name;
         EXPECT_FALSE(firmware_operation.block_received.test()) << name;
         EXPECT_TRUE(operation_failed()) << name;
@@ -462,14 +467,14 @@ TEST_F(UploadFlow, AFirstBlockThatCannotBeTakenEndsTheUploadWithItsReason) {
 
 TEST_F(UploadFlow, AnOutputFolderThatCannotBeMadeEndsTheUploadAtTheFirstBlock) {
     write_file("out", text_bytes("a file where the folder should be"));
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     unit_sends_block(0, image);
     loop.pass();
     EXPECT_EQ(out.text(), "Could not create " + output_path("out", "FW_Bank2.bin") +
                               " \nError -1 writing to file FW_Bank2.bin in out\n");
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(firmware_operation.redraw_request, 1);
     EXPECT_EQ(sent(sub_code::FILE_REQ).size(), 1u);  // block 1 is not asked for
     EXPECT_TRUE(operation_failed());
@@ -481,7 +486,7 @@ TEST_F(UploadFlow, AFailedReadLeavesAnEarlierWholeImageAndASuccessfulOneReplaces
     const bytes earlier = text_bytes("the image read yesterday");
     write_file(fw2, earlier);
     {
-        operation_loop loop(options);
+        session loop(options);
         const bytes image = fpga_image_of_bank2(1300);
         begin_get(loop, file_type_fpga, 2);
         unit_sends_block(0, image);
@@ -489,17 +494,17 @@ TEST_F(UploadFlow, AFailedReadLeavesAnEarlierWholeImageAndASuccessfulOneReplaces
         EXPECT_EQ(content_of(fw2), earlier);  // blocks go to the temporary file
         unit_answers(sub_code::FILE_FAILED, {2, 0, 0, 0x05, 0x14, 1, 1});
         loop.pass();
-        EXPECT_EQ(loop.op_state, state0);
+        EXPECT_EQ(loop.op_state, operation_state::idle);
         EXPECT_EQ(content_of(fw2), earlier);
         EXPECT_FALSE(fs::exists(fw2_part));
         EXPECT_EQ(count_of(out.take(), removal_line("out", "FW_Bank2.bin")), 1u);
     }
     {
-        operation_loop loop(options);
+        session loop(options);
         const bytes image = fpga_image_of_bank2(1300, 7);
         begin_get(loop, file_type_fpga, 2);
         send_blocks(loop, image);
-        EXPECT_EQ(loop.op_state, state0);
+        EXPECT_EQ(loop.op_state, operation_state::idle);
         EXPECT_EQ(content_of(fw2), image);
         EXPECT_FALSE(fs::exists(fw2_part));
     }
@@ -508,18 +513,18 @@ TEST_F(UploadFlow, AFailedReadLeavesAnEarlierWholeImageAndASuccessfulOneReplaces
 TEST_F(UploadFlow, AStaleTemporaryFileIsNotPartOfTheNewImage) {
     fs::create_directory("out");
     write_file(fw2_part, bytes(5000, 0x55));  // left by a run that was killed
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     send_blocks(loop, image);
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(content_of(fw2), image);
     EXPECT_FALSE(fs::exists(fw2_part));
     EXPECT_EQ(out.text(), "");
 }
 
 TEST_F(UploadFlow, QuittingInTheMiddleRemovesTheUnfinishedFileAtTheEndOfTheRun) {
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     unit_sends_block(0, image);
@@ -536,19 +541,19 @@ TEST_F(UploadFlow, QuittingInTheMiddleRemovesTheUnfinishedFileAtTheEndOfTheRun) 
 }
 
 TEST_F(UploadFlow, ALogRightAfterAnUploadAsksForBlockZero) {
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     send_blocks(loop, image);
-    ASSERT_EQ(loop.op_state, state0);
+    ASSERT_EQ(loop.op_state, operation_state::idle);
     ASSERT_EQ(firmware_operation.expected_seq, 2u);
-    start_get_log(loop.op_state);
+    begin_log(false, loop.op_state);
     const auto asks = sent(sub_code::LOG_REQ);
     ASSERT_EQ(asks.size(), 1u);
     EXPECT_EQ(asks[0].bytes[log_req_at::block], 0);
     unit_sends_log_block(0, 1, 8, 8, text_bytes("only entry"));
     loop.pass();
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(out.text(), "Get Log\n");
     EXPECT_EQ(content_of(fs::path("out") / "log.txt").size(), 80u);
 }
@@ -567,13 +572,13 @@ protected:
 };
 
 TEST_F(LogFlow, ALostLogBlockIsAskedForAgainWhileTheBudgetLasts) {
-    operation_loop loop(options);
+    session loop(options);
     budgets.log = 2;
     firmware_operation.verbose_level = 1;
     firmware_operation.batch_mode = 1;
     firmware_operation.output_folder.assign("run");
     const bytes log_entries = entries(12);
-    start_get_log(loop.op_state);
+    begin_log(false, loop.op_state);
     unit_sends_log_block(0, 12, 16, 8, log_entries);
     loop.pass();
     out.take();
@@ -587,7 +592,7 @@ TEST_F(LogFlow, ALostLogBlockIsAskedForAgainWhileTheBudgetLasts) {
     EXPECT_EQ(budgets.log, 1);
     unit_sends_log_block(1, 12, 16, 8, log_entries);
     loop.pass();
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(content_of(fs::path("run") / "log.txt"), log_entries);
     EXPECT_FALSE(operation_failed());
 }
@@ -595,13 +600,13 @@ TEST_F(LogFlow, ALostLogBlockIsAskedForAgainWhileTheBudgetLasts) {
 TEST_F(LogFlow, ACommandLineRunKeepsItsFolderAndAnInteractiveRunMakesANewOne) {
     for (const int batch : {1, 0}) {
         SetUp();
-        operation_loop loop(options);
+        session loop(options);
         firmware_operation.batch_mode = batch;
         firmware_operation.output_folder.assign("run");
-        start_get_log(loop.op_state);
+        begin_log(false, loop.op_state);
         unit_sends_log_block(0, 3, 8, 8, entries(3));
         loop.pass();
-        EXPECT_EQ(loop.op_state, state0);
+        EXPECT_EQ(loop.op_state, operation_state::idle);
         const std::string used = firmware_operation.output_folder.c_str();
         if (batch != 0) {
             EXPECT_EQ(used, "run");
@@ -616,15 +621,15 @@ TEST_F(LogFlow, ACommandLineRunKeepsItsFolderAndAnInteractiveRunMakesANewOne) {
 
 TEST_F(LogFlow, ALogThatCannotBeWrittenCountsAsAFailure) {
     write_file("run", text_bytes("a file where the folder should be"));
-    operation_loop loop(options);
+    session loop(options);
     firmware_operation.batch_mode = 1;
     firmware_operation.output_folder.assign("run");
-    start_get_log(loop.op_state);
+    begin_log(false, loop.op_state);
     out.take();
     unit_sends_log_block(0, 3, 8, 8, entries(3));
     loop.pass();
     EXPECT_EQ(out.text(), "Could not create " + output_path("run", "log.txt") + " \n");
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(firmware_operation.expected_seq, 0u);
     EXPECT_TRUE(operation_failed());
     EXPECT_EQ(loop.exit_status(), exit_operation_failed);
@@ -632,14 +637,14 @@ TEST_F(LogFlow, ALogThatCannotBeWrittenCountsAsAFailure) {
 }
 
 TEST_F(LogFlow, AnEmptyLogGivesAnEmptyFileAndAnEmptyListing) {
-    operation_loop loop(options);
+    session loop(options);
     firmware_operation.batch_mode = 1;
     firmware_operation.output_folder.assign("run");
-    start_get_log(loop.op_state);
-    loop.op_state = state14;
+    begin_log(false, loop.op_state);
+    loop.op_state = operation_state::fetching_log_to_view;
     unit_sends_log_block(0, 0, 8, 8, {});
     loop.pass();
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(out.text(), "Get Log\n\n\r");
     const fs::path file = fs::path("run") / "log.txt";
     ASSERT_TRUE(fs::exists(file));
@@ -658,7 +663,7 @@ protected:
         parse_test_command_line(options, block, out, args);
     }
     // Start-up and connection with the unit running from `bank`; bank 2's FPGA image as given.
-    static void connect(operation_loop& loop, std::uint8_t bank, std::uint32_t fpga2_size = 0,
+    static void connect(session& loop, std::uint8_t bank, std::uint32_t fpga2_size = 0,
                         std::uint32_t fpga2_crc = 0) {
         loop.start("tester", 0, false, false);
         ASSERT_EQ(firmware_operation.batch_mode, 1);
@@ -666,17 +671,17 @@ protected:
         ASSERT_TRUE(loop.pass());
         unit_reports_flash(fpga2_size, fpga2_crc);
         ASSERT_TRUE(loop.pass());
-        ASSERT_EQ(loop.op_state, state0);
+        ASSERT_EQ(loop.op_state, operation_state::idle);
     }
     // Idle passes until the next operation has started (an option such as /bank takes a pass
     // of its own and starts nothing).
-    static void start_next(operation_loop& loop) {
-        for (int k = 0; k < 10 && loop.op_state == state0; ++k) {
+    static void start_next(session& loop) {
+        for (int k = 0; k < 10 && loop.op_state == operation_state::idle; ++k) {
             ASSERT_TRUE(loop.pass());
         }
     }
     // Passes until the loop ends; false when it did not end within `limit` passes.
-    static bool run_to_the_end(operation_loop& loop, int limit = 100) {
+    static bool run_to_the_end(session& loop, int limit = 100) {
         for (int k = 0; k < limit; ++k) {
             FakeClockAndLink::now_ms() += 100;
             if (!loop.pass()) {
@@ -686,24 +691,24 @@ protected:
         return false;
     }
     // Serves a download the way the unit does, up to the end of the bank refresh.
-    static void serve_download(operation_loop& loop, bool fail_at_second_chunk = false) {
-        for (int guard = 0; guard < 200 && loop.op_state != state0; ++guard) {
+    static void serve_download(session& loop, bool fail_at_second_chunk = false) {
+        for (int guard = 0; guard < 200 && loop.op_state != operation_state::idle; ++guard) {
             FakeClockAndLink::now_ms() += 10;
             switch (loop.op_state) {
-            case state3:
+            case operation_state::awaiting_dl_ready:
                 unit_answers(sub_code::DL_READY);
                 break;
-            case state4:
+            case operation_state::awaiting_info_ack:
                 unit_answers(sub_code::FIRMWARE_INFO_ACK);
                 break;
-            case state6:
+            case operation_state::awaiting_chunk_answer:
                 if (fail_at_second_chunk && firmware_operation.seq_no == 2) {
                     unit_answers(sub_code::DL_FAIL, {0, 1});
                 } else {
                     unit_answers(sub_code::DL_ACK, {0, 0});
                 }
                 break;
-            case stateM1:
+            case operation_state::awaiting_bank_records:
                 unit_reports_flash();
                 break;
             default:
@@ -718,14 +723,14 @@ protected:
 
 TEST_F(BatchTransfer, AGetRunRebootsIntoTheLoaderFetchesTheImageAndEndsWithZero) {
     parse({"+get_fw", "/bank", "2"});
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = pattern(1300, 4);
     connect(loop, 1, 1300, crc_of(image));
     out.take();
     FakeClockAndLink::sent().clear();
     ASSERT_TRUE(loop.pass());  // idle: the get starts
     EXPECT_EQ(out.take(), "Get FW from bank 2\n");
-    EXPECT_EQ(loop.op_state, state13);
+    EXPECT_EQ(loop.op_state, operation_state::uploading);
     ASSERT_EQ(FakeClockAndLink::sent().size(), 1u);
     EXPECT_EQ(FakeClockAndLink::sent()[0].sub, sub_byte(sub_code::REBOOT_REQ));
     unit_reports_boot(0);
@@ -734,7 +739,7 @@ TEST_F(BatchTransfer, AGetRunRebootsIntoTheLoaderFetchesTheImageAndEndsWithZero)
         unit_sends_block(k, image);
         loop.pass();
     }
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(blocks_asked(), (std::vector<std::uint16_t>{0, 1, 2}));
     EXPECT_TRUE(run_to_the_end(loop));
     loop.finish();
@@ -746,25 +751,25 @@ TEST_F(BatchTransfer, AGetRunRebootsIntoTheLoaderFetchesTheImageAndEndsWithZero)
 
 TEST_F(BatchTransfer, AFailedGetMakesTheRunEndWithFourAfterTheOperationsThatFollow) {
     parse({"+get_fw", "/bank", "2", "+get_log"});
-    operation_loop loop(options);
+    session loop(options);
     const bytes image = pattern(1300, 4);
     connect(loop, 0, 1300, crc_of(image));
     ASSERT_TRUE(loop.pass());
-    ASSERT_EQ(loop.op_state, state13);
+    ASSERT_EQ(loop.op_state, operation_state::uploading);
     unit_sends_block(0, image);
     loop.pass();
     unit_answers(sub_code::FILE_FAILED, {1, 0, 0, 0x05, 0x14, 1, 1});
     loop.pass();
-    ASSERT_EQ(loop.op_state, state0);
+    ASSERT_EQ(loop.op_state, operation_state::idle);
     const std::string run_folder = firmware_operation.output_folder.c_str();
     EXPECT_FALSE(fs::exists(fs::path(run_folder) / "FW_Bank2.bin"));
     EXPECT_FALSE(fs::exists(unfinished_path((fs::path(run_folder) / "FW_Bank2.bin").string())));
     // The run goes on with the log, which succeeds; the status still tells of the failure.
     start_next(loop);
-    ASSERT_EQ(loop.op_state, state12);
+    ASSERT_EQ(loop.op_state, operation_state::fetching_log);
     unit_sends_log_block(0, 2, 8, 8, text_bytes("first"));
     loop.pass();
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_TRUE(fs::exists(fs::path(run_folder) / "log.txt"));
     EXPECT_TRUE(run_to_the_end(loop));
     EXPECT_EQ(loop.exit_status(), exit_operation_failed);
@@ -774,12 +779,12 @@ TEST_F(BatchTransfer, TwoDownloadsEachStartAtChunkZeroAndEachEndsWithTheBankRefr
     write_file("a.bin", pattern(1100, 1));
     write_file("b.srec", pattern(600, 2));
     parse({"/load_fw", "a.bin", "/load_sw", "b.srec", "/bank", "3", "/comment", "night build"});
-    operation_loop loop(options);
+    session loop(options);
     connect(loop, 0);
     out.take();
     FakeClockAndLink::sent().clear();
     ASSERT_TRUE(loop.pass());
-    EXPECT_EQ(loop.op_state, state2);
+    EXPECT_EQ(loop.op_state, operation_state::preparing_download);
     serve_download(loop);
     EXPECT_EQ(sent(sub_code::FLASH_INFO_REQ).size(), 1u);
     auto chunks = sent(sub_code::DL_DATA);
@@ -789,7 +794,7 @@ TEST_F(BatchTransfer, TwoDownloadsEachStartAtChunkZeroAndEachEndsWithTheBankRefr
 
     FakeClockAndLink::sent().clear();
     ASSERT_TRUE(loop.pass());  // the second operation starts after the pause
-    EXPECT_EQ(loop.op_state, state2);
+    EXPECT_EQ(loop.op_state, operation_state::preparing_download);
     serve_download(loop);
     chunks = sent(sub_code::DL_DATA);
     ASSERT_EQ(chunks.size(), 2u);
@@ -814,11 +819,11 @@ TEST_F(BatchTransfer, TwoDownloadsEachStartAtChunkZeroAndEachEndsWithTheBankRefr
 TEST_F(BatchTransfer, AFailedDownloadStillRefreshesTheBanksAndTheRunEndsWithFour) {
     write_file("a.bin", pattern(1100, 1));
     parse({"/load_fw", "a.bin", "/bank", "2"});
-    operation_loop loop(options);
+    session loop(options);
     connect(loop, 0);
     ASSERT_TRUE(loop.pass());
     serve_download(loop, true);
-    EXPECT_EQ(loop.op_state, state0);
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(sent(sub_code::DL_DATA).size(), 2u);
     EXPECT_EQ(sent(sub_code::FLASH_INFO_REQ).size(), 2u);  // at connection and after the failure
     EXPECT_NE(out.text().find("\ndownload failed\n"), std::string::npos);
@@ -832,7 +837,7 @@ TEST_F(BatchTransfer, ARunThatCannotConnectEndsWithFourAndAnInteractiveOneWithZe
         if (batch) {
             parse({"+get_log"});
         }
-        operation_loop loop(options);
+        session loop(options);
         loop.start("", 0, false, false);
         bool ended = false;
         for (int k = 0; k < 400 && !ended; ++k) {
@@ -850,7 +855,7 @@ TEST_F(BatchTransfer, ARunThatCannotConnectEndsWithFourAndAnInteractiveOneWithZe
 TEST_F(BatchTransfer, AStartedRunForgetsTheFailuresOfAnEarlierOne) {
     note_operation_failed();
     parse({"+get_log"});
-    operation_loop loop(options);
+    session loop(options);
     connect(loop, 0);
     EXPECT_FALSE(operation_failed());
     ASSERT_TRUE(loop.pass());

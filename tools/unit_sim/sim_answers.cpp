@@ -11,17 +11,24 @@ namespace {
 constexpr std::uint8_t erased_flash = 0xFF;
 constexpr std::size_t answer_min_params = 2;  // P1 and P2 complete the 8-byte head
 
+// make_message lays the head out in this order.
+static_assert(head_da == 0 && head_sa == 1 && head_length == 2 && head_cmd == 4 &&
+              head_sub == 5 && param_p1 == 6);
+
 }  // namespace
 
 message_t make_message(std::uint8_t da, std::uint8_t sa, std::uint8_t cmd, std::uint8_t sub,
                        std::span<const std::uint8_t> params) {
-    message_t message(param_p1 + params.size());
-    message[head_da] = da;
-    message[head_sa] = sa;
-    put_be16(message.data() + head_length, message_length_field(message.size()));
-    message[head_cmd] = cmd;
-    message[head_sub] = sub;
-    std::copy(params.begin(), params.end(), message.begin() + param_p1);
+    // Built by appending: indexing a vector sized at run time makes the optimiser of g++ 12 warn
+    // of a null pointer that cannot occur.
+    const std::uint16_t length = message_length_field(param_p1 + params.size());
+    message_t message;
+    message.reserve(param_p1 + params.size());
+    for (const std::uint8_t b : {da, sa, static_cast<std::uint8_t>(length >> 8),
+                                 static_cast<std::uint8_t>(length), cmd, sub}) {
+        message.push_back(b);
+    }
+    message.insert(message.end(), params.begin(), params.end());
     return message;
 }
 

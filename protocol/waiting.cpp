@@ -1,4 +1,4 @@
-#include "protocol/retry.h"
+#include "protocol/waiting.h"
 
 #include "link/link_mode.h"
 #include "link/receiver.h"
@@ -14,7 +14,6 @@ namespace {
 
 constexpr std::uint32_t keep_alive_interval_ms = 10000;
 constexpr std::uint32_t silence_warning_ms = 20000;
-constexpr int state0_value = 0;
 
 // The silence already warned about: the time the unit was last heard from when the warning
 // was given. A new warning needs something heard since.
@@ -28,29 +27,30 @@ void reset_retry_budgets() {
     warned = false;
 }
 
-int await_reply(int& op_state, int& budget, std::uint32_t timeout_ms) {
+wait_result await_answer(bool answered, operation_state& state, int& budget,
+                         std::uint32_t timeout_ms, last_try last) {
+    if (answered) {
+        return wait_result::answered;
+    }
     const std::uint32_t now = tick_count_ms();
     const auto waited = static_cast<std::int32_t>(now - firmware_operation.last_request_tick);
-    int result = 0;
-    if (waited > static_cast<std::int32_t>(timeout_ms)) {
-        if (firmware_operation.verbose_level > 5) {
-            out_printf("Retry Local: %d Global: %d\n", budget, firmware_operation.retry_count);
-        }
-        if (budget == 0) {
-            op_state = state0_value;
-        } else {
-            ++firmware_operation.retry_count;
-            --budget;
-            result = -1;
-        }
+    if (waited <= static_cast<std::int32_t>(timeout_ms)) {
+        return wait_result::waiting;
     }
-    if (op_state != state0_value) {
-        return result;
+    if (firmware_operation.verbose_level > 5) {
+        out_printf("Retry Local: %d Global: %d\n", budget, firmware_operation.retry_count);
     }
-    firmware_operation.redraw_request = 1;
-    out_printf("Timeout. Operation aborted\n");
-    note_operation_failed();
-    return -1;
+    if (budget == 0) {
+        state = operation_state::idle;
+        firmware_operation.redraw_request = 1;
+        out_printf("Timeout. Operation aborted\n");
+        note_operation_failed();
+        return wait_result::gave_up;
+    }
+    ++firmware_operation.retry_count;
+    --budget;
+    return budget > 0 || last == last_try::asks_again ? wait_result::ask_again
+                                                       : wait_result::gave_up;
 }
 
 void keep_alive_step() {

@@ -1,6 +1,6 @@
 // The writer that an upload feeds block by block. The one output file open at a time lives in
 // output_file below, the only place that opens, writes, names and removes it.
-#include "console/output_files.h"
+#include "files/output_files.h"
 
 #include "platform/file_system.h"
 #include "platform/guarded_file.h"

@@ -1,4 +1,4 @@
-#include "console/timestamp.h"
+#include "files/timestamp.h"
 
 #include <cstdio>
 
@@ -14,4 +14,4 @@ std::string timestamp_text(const std::optional<std::tm>& time) {
     return text;
 }
 
-void make_timestamp(fixed_text<26>& field) { field.assign(timestamp_text(local_time_now())); }
+std::string make_timestamp() { return timestamp_text(local_time_now()); }

@@ -5,10 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "protocol/fixed_text.h"
 
 // "2026_03_02_09_05_07", or "timeerror" when there is no local time.
 std::string timestamp_text(const std::optional<std::tm>& time);
 
-// Fills the field with the time stamp of now.
-void make_timestamp(fixed_text<26>& field);
+// The time stamp of now.
+std::string make_timestamp();

@@ -1,0 +1,58 @@
+// The program's main loop once the link is up and the receiver runs: it connects to the unit,
+// then serves operations one at a time, started by the menu's keys or, in a command-line run,
+// by the options, until the user quits or no operation is left. Each pass runs the keep-alive,
+// the user's request and the step of the current state, in that order; answers reach it only
+// through the flags the receiver raises.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/options.h"
+#include "console/menu.h"
+#include "protocol/display.h"
+#include "protocol/operation_state.h"
+#include "protocol/pace.h"
+
+class session final : public loader_display {
+public:
+    explicit session(option_table& options) : options_(options) {}
+
+    // The start of the run: the connection begun, the command-line run's folder and banner, the
+    // menu.
+    void start(const std::string& user_name, std::uint32_t verbose, bool safemode, bool bank0);
+    // One pass; false when the loop is to end.
+    bool pass();
+    // The part of a pass that reads a key, if one waits, and does what it asks for (a dialog,
+    // an action); false when it asks to quit.
+    bool take_key() { return act_on(handle_key()); }
+    // The exit sequence: LOADER_EXIT in loader mode, the receiver told to stop, one second.
+    void finish();
+    // 0, or in a command-line run in which the connection or an operation failed
+    // exit_operation_failed.
+    int exit_status() const;
+
+    // The screen the loader shows things on.
+    void show_menu() override;
+    void list_log(int count, const std::uint8_t* entries, int entry_length,
+                  std::size_t buffer_size) override;
+
+    operation_state op_state = operation_state::awaiting_boot_report;
+    pace marks{progress_mark_interval_ms};         // progress marks of the waits
+    pace boot_requests{boot_request_interval_ms};  // BOOTINFO_REQ while a reboot runs
+
+private:
+    // What the user asked for this pass; false when it was to quit.
+    bool act_on(const key_request& request);
+    void step();                     // the current state's step
+    void idle();                     // idle
+    void load_screen(bool eeprom);   // load_flash_dialog, load_eeprom_dialog
+
+    option_table& options_;
+    bool keep_going_ = true;
+};
+
+// The whole loop: start, passes until the run is over, exit sequence. Returns the run's exit
+// status.
+int run_operations(option_table& options, const std::string& user_name, std::uint32_t verbose,
+                   bool safemode, bool bank0);

@@ -1,0 +1,24 @@
+// The image a download sends: the chosen file read whole into memory, with the size limit of
+// what can be loaded.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The largest file that can be loaded: the loader state and the FIRMWARE_INFO record carry the
+// file size in 32 bits.
+inline constexpr std::uint64_t max_load_size = 0xFFFFFFFFu;
+
+// True (after saying so) when a file of this size cannot be loaded.
+bool refuse_too_large(const std::string& name, std::uint64_t size);
+
+// The whole content of the last file read for a download; its size is the download size.
+extern std::vector<std::uint8_t> file_buffer;
+
+// Reads the file whole into file_buffer and closes it again: 0, or -1 after "Could not open %s
+// \n" or "Could not read %s \n" (an empty file cannot be read), file_buffer then empty.
+int load_file_to_memory(const std::string& name);
+
+// Releases file_buffer (the end of the run).
+void release_file_buffer();

@@ -1,0 +1,42 @@
+// What the session makes of the user's requests and of the command line's operations: each
+// action sets up the loader state, sends the request that starts it and sets the state the loop
+// carries it on in. The console only asks; these act.
+#pragma once
+
+#include <cstdint>
+
+#include "protocol/display.h"
+#include "protocol/download_choice.h"
+#include "protocol/operation_state.h"
+
+// Keeps what the choice holds in the loader state: file type and bank once they were chosen,
+// and once the file was checked its names (the first 25 characters of the name and the
+// comment are what the unit records), size and times, with the download's counters at 0.
+void record_download_choice(const download_choice& choice);
+
+// A get of a flash image or an EEPROM of the given type from the bank or channel. The image's
+// size and CRC-32 come from the bank's record: a bank the unit did not report in its last round
+// is refused ("Bank %d is unknown: ..."), the failure noted and the menu redrawn after 3 s; false
+// then. Otherwise an EEPROM's size and CRC-32 are asked for first; the unit is rebooted into its
+// boot loader unless it runs it, else the first block is asked for; the state becomes uploading.
+bool begin_get(std::uint8_t file_type, std::uint8_t bank, operation_state& state);
+
+// The log, from its first block; viewed (listed at the end) or only written to its file.
+void begin_log(bool view, operation_state& state);
+
+// A reboot into the bank; the boot wait follows.
+void begin_boot(std::uint8_t bank, operation_state& state);
+
+// A new connection after a failed one: asked for again at the first time-out, with its whole
+// budget, after the line was purged.
+void reconnect(operation_state& state);
+
+// The serial line to remote access: LOADER_EXIT twice, "Change to Polling mode\n", 'R'.
+void to_remote_access();
+// Back to loader mode: '#' twice, "Change to interrupt mode\n", the menu drawn afresh.
+void to_loader_mode(loader_display& display);
+// A key of remote access, sent to the unit as it is.
+void send_remote_key(std::uint8_t key);
+
+// The trace level; only its low 8 bits count.
+void set_trace_level(int level);

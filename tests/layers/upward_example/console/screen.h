@@ -1,0 +1,2 @@
+// A console header that a lower layer wrongly includes (see protocol/state.h).
+#pragma once
