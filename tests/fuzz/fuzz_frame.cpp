@@ -1,7 +1,8 @@
 // The serial recogniser (assemble_frame, consume_frame): one byte stream, fed to a receive buffer
 // of the program's size once in one read and once in reads of sizes taken from the input, must
 // deliver the same frames, each one a checked frame, and leave the same bytes behind; no read or
-// write may leave the buffer, and every pass must make progress.
+// write may leave the buffer, and every pass must make progress. The stall watch runs after
+// each pass that finds nothing, with its clock standing still: it must never drop a frame then.
 //
 // Input: n (low five bits), then n read sizes (each byte + 1), then the stream.
 #include <cstddef>
@@ -47,7 +48,7 @@ void check_frame(const std::uint8_t* frame, std::size_t size, std::size_t fill) 
 
 // Runs the recogniser until it neither delivers a frame nor drops a byte, as the receiver's
 // passes do while nothing new arrives.
-void drain(bytes& buffer, std::size_t& fill, outcome& result) {
+void drain(bytes& buffer, std::size_t& fill, frame_stall_watch& stall, outcome& result) {
     for (;;) {
         const std::size_t before = fill;
         const std::size_t size = assemble_frame(std::span<std::uint8_t>(buffer), fill);
@@ -61,8 +62,13 @@ void drain(bytes& buffer, std::size_t& fill, outcome& result) {
             if (fill != held - size) fail("consume_frame removed other than the frame");
             continue;
         }
-        if (fill == before) return;
         if (fill > before) fail("assemble_frame grew the fill");
+        if (fill == before) {
+            if (stall.check(std::span<std::uint8_t>(buffer), fill, 0)) {
+                fail("the stall watch dropped a frame while no time passed");
+            }
+            return;
+        }
     }
 }
 
@@ -73,6 +79,7 @@ outcome feed(const bytes& stream, const std::vector<std::size_t>& reads) {
     std::size_t fill = 0;
     std::size_t at = 0;
     std::size_t next = 0;
+    frame_stall_watch stall;
     outcome result;
     while (at < stream.size()) {
         std::size_t want = reads.empty() ? stream.size() - at : reads[next++ % reads.size()];
@@ -82,7 +89,7 @@ outcome feed(const bytes& stream, const std::vector<std::size_t>& reads) {
                     buffer.begin() + static_cast<std::ptrdiff_t>(fill));
         fill += want;
         at += want;
-        drain(buffer, fill, result);
+        drain(buffer, fill, stall, result);
     }
     result.left.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(fill));
     return result;
