@@ -8,7 +8,9 @@
 #include "link/crc.h"
 #include "protocol/messages.h"
 
-constinit firmware_operation_record firmware_operation{};
+// Not constinit: clang 14 cannot evaluate the std::string member's constructor at compile time.
+// No static initializer reads the record, so it is ready before anything uses it.
+firmware_operation_record firmware_operation{};
 std::array<bank_info, bank_records> banks{};
 std::array<bank_notes, bank_records> notes{};
 std::array<std::uint8_t, log_buffer_size> log_buffer{};

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building and testing Kestrel needs on a Debian machine, if anything is missing:
-# CMake and g++, GoogleTest, the mingw-w64 cross compiler for kestrel.exe, and wine to run it.
+# CMake and g++, GoogleTest, the mingw-w64 cross compiler for kestrel.exe, wine to run it, and
+# clang with its run-time libraries (libFuzzer and the sanitizers) for the fuzz targets.
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64 wine)
+packages=(cmake make g++ libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64 wine
+          clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -63,13 +63,16 @@ int read_byte() {
 }  // namespace
 
 void console_open() {
+    // The crash handling goes in first, also when there is no terminal to restore: a card
+    // driver installs its own fault handler in front of it later, and a handler installed after
+    // the driver's would take the driver's faults from it.
+    install_handlers();
     if (!stdin_is_terminal() || raw_mode.load()) {
         return;
     }
     if (tcgetattr(STDIN_FILENO, &saved) != 0) {
         return;
     }
-    install_handlers();
     termios t = saved;
     // Enter gives a carriage return (13), as a Windows console key does.
     t.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR);

@@ -1,0 +1,37 @@
+// The bank table and the log listing over any records: bank records, notes and log bytes taken
+// from the input, texts without their NUL included, any entry count and length, and a log area
+// of any size up to the program's. Nothing may read past a record, a text field's slot or the
+// log area, or hit undefined behaviour.
+//
+// Input: bit 0 of the first byte: a round of FLASH_INFO begun; count and entry length (signed
+// 32 bits each); the log area's size (two bytes, up to the program's); the records and notes of
+// the four banks; then the log bytes.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "console/bank_table.h"
+#include "console/log_listing.h"
+#include "fuzz_input.h"
+#include "protocol/bank_records.h"
+#include "protocol/loader_state.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    silence_output();
+    reset_bank_reports();
+    fuzz_input input(data, size);
+    if (input.byte() & 1U) begin_bank_round();
+    const auto count = static_cast<int>(input.u32());
+    const auto entry_length = static_cast<int>(input.u32());
+    const std::size_t area = std::min<std::size_t>(input.u16(), log_buffer_size);
+    input.fill(reinterpret_cast<std::uint8_t*>(banks.data()), sizeof banks);
+    input.fill(reinterpret_cast<std::uint8_t*>(notes.data()), sizeof notes);
+    // The log area on the heap at exactly its size, so that a read past it is caught.
+    std::vector<std::uint8_t> log(area);
+    input.fill(log.data(), log.size());
+
+    print_bank_info();
+    print_log_entries(count, log.data(), entry_length, log.size());
+    return 0;
+}
