@@ -24,7 +24,7 @@ namespace {
 constexpr std::uint32_t receiver_stop_wait_ms = 100;
 
 std::atomic<message_handler> handler{nullptr};
-std::atomic<const std::atomic<std::uint8_t>*> trace_level{nullptr};
+std::atomic<const std::atomic<std::uint8_t>*> trace_source{nullptr};
 
 // Messages handed on so far, with a condition the main loop may wait on.
 std::mutex dispatched_mutex;
@@ -72,11 +72,11 @@ void dispatch_message(const std::uint8_t* message, std::uint16_t length, std::ui
 void set_message_handler(message_handler h) { handler.store(h, std::memory_order_release); }
 
 void set_receiver_trace_level(const std::atomic<std::uint8_t>* level) {
-    trace_level.store(level, std::memory_order_release);
+    trace_source.store(level, std::memory_order_release);
 }
 
 int receiver_trace_level() {
-    const std::atomic<std::uint8_t>* level = trace_level.load(std::memory_order_acquire);
+    const std::atomic<std::uint8_t>* level = trace_source.load(std::memory_order_acquire);
     return level != nullptr ? level->load(std::memory_order_relaxed) : 0;
 }
 
