@@ -95,6 +95,17 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-reliability.XXXXXX")
 results=$work/results
 : >"$results"
 
+# kestrel starts with the signals that end a run at their default handling, whatever this
+# script inherited (nohup ignores SIGHUP, a background job of a script SIGINT): a signal the
+# program finds ignored it rightly leaves ignored, and the rows that send them would measure
+# nothing.
+if env --default-signal=HUP,INT,TERM true 2>/dev/null; then
+    launch=(env --default-signal=HUP,INT,TERM)
+else
+    launch=()
+    echo "reliability.sh: this env cannot reset signals; SIGINT or SIGHUP may reach no run" >&2
+fi
+
 # Every run starts its programs in process groups of their own (job control, here and in each
 # run), so that SIGINT reaches kestrel as it reaches a program started from a terminal. The
 # shell's notes on ended jobs go nowhere; the runs report on descriptor 3.
@@ -169,10 +180,11 @@ run_one() {
 
     if [ "$kind" = download ]; then
         cp "$dir/src/new.bin" "$dir/new.bin"
-        (cd "$dir" && exec "$kestrel" /interface 3 /bank 2 /load_fw new.bin \
+        (cd "$dir" && exec "${launch[@]}" "$kestrel" /interface 3 /bank 2 /load_fw new.bin \
             </dev/null >kestrel.log 2>&1) &
     else
-        (cd "$dir" && exec "$kestrel" /interface 3 /bank 2 +get_fw </dev/null >kestrel.log 2>&1) &
+        (cd "$dir" && exec "${launch[@]}" "$kestrel" /interface 3 /bank 2 +get_fw \
+            </dev/null >kestrel.log 2>&1) &
     fi
     local kestrel_pid=$!
     echo "$kestrel_pid" >>"$dir/pids"
@@ -253,6 +265,9 @@ run_one() {
         else
             verdict=failed
         fi
+    fi
+    if [ "$cut" != none ] && [ "$verdict" = exact ] && [ -z "$note" ]; then
+        note="cut off mid-transfer, yet it ended well"
     fi
     printf '%s\t%s\t%s\t%s\t%s\n' "$row" "$kind" "$verdict" "$status" "$note" >>"$results"
     printf '  %s, %s, seed %s: %s (status %s)%s\n' "$name" "$kind" "$run_seed" "$verdict" \
