@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "link/byte_order.h"
@@ -413,6 +414,40 @@ TEST(SimFaultInjector, SilenceDropAndTheWrongBlockOnce) {
     EXPECT_FALSE(injector.take_wrong_block());
 }
 
+TEST(SimFaultInjector, LineNoiseFlipsAnyBitOfAnyByteAndLosesBytesBySeed) {
+    const bytes_t clean = frame_of(file_ack_answer(0, 512, bytes_t(512, 0x5A)));
+    sim_faults faults;
+    faults.noise_probability = 1.0;
+    fault_injector every_byte(faults, 3);
+    unsigned bits_hit_in_sync = 0;
+    for (int round = 0; round < 32; ++round) {
+        bytes_t frame = clean;
+        EXPECT_EQ(every_byte.line_noise(frame).bits_flipped, clean.size());
+        ASSERT_EQ(frame.size(), clean.size());
+        // Sync pair, length field, checksum and trailer alike: one bit of each byte.
+        for (std::size_t i = 0; i < clean.size(); ++i) {
+            ASSERT_EQ(std::popcount(static_cast<unsigned>(frame[i] ^ clean[i])), 1) << i;
+        }
+        bits_hit_in_sync |= static_cast<unsigned>(frame[0] ^ clean[0]);
+    }
+    EXPECT_EQ(bits_hit_in_sync, 0xFFU) << "the upper four bits are hit too";
+
+    faults = {};
+    faults.drop_byte_probability = 0.1;
+    faults.noise_probability = 0.01;
+    const auto through_line = [&](std::uint64_t seed) {
+        fault_injector injector(faults, seed);
+        bytes_t frame = clean;
+        const auto hits = injector.line_noise(frame);
+        EXPECT_EQ(frame.size() + hits.bytes_lost, clean.size());
+        return frame;
+    };
+    const bytes_t first = through_line(11);
+    EXPECT_LT(first.size(), clean.size());
+    EXPECT_EQ(through_line(11), first);
+    EXPECT_NE(through_line(12), first);
+}
+
 // ---- Answers -------------------------------------------------------------------------------
 
 TEST(SimAnswers, LastFileBlockIsPaddedToTheBlockSize) {
@@ -459,7 +494,9 @@ TEST(SimCommandLine, ReadsEveryOption) {
     const auto r = parse({"--port", "7", "--dir=/tmp/x", "--wine-prefix", "/p", "--verbose", "2",
                           "--boot-delay", "20", "--no-pacing", "--corrupt", "0.25", "--drop=1",
                           "--dl-fail-at", "1", "--file-failed", "--silent", "--wrong-block-once",
-                          "--boot-fail-to", "2", "--seed", "99", "--record", "rec.txt"});
+                          "--boot-fail-to", "2", "--seed", "99", "--record", "rec.txt",
+                          "--noise", "0.001", "--drop-bytes=0.002", "--dump-dir", "out",
+                          "--load-bank", "2:fw:a.bin", "--load-bank", "3:sw:b:c.srec"});
     ASSERT_TRUE(r.ok) << r.error;
     const sim_unit_options& u = r.options.unit;
     EXPECT_EQ(u.port, 7U);
@@ -475,6 +512,14 @@ TEST(SimCommandLine, ReadsEveryOption) {
     EXPECT_EQ(u.faults.boot_fail_to, 2);
     EXPECT_EQ(u.seed, 99U);
     EXPECT_EQ(r.options.record_file, "rec.txt");
+    EXPECT_DOUBLE_EQ(u.faults.noise_probability, 0.001);
+    EXPECT_DOUBLE_EQ(u.faults.drop_byte_probability, 0.002);
+    EXPECT_EQ(r.options.dump_dir, "out");
+    ASSERT_EQ(r.options.bank_files.size(), 2U);
+    EXPECT_EQ(r.options.bank_files[0].bank, 2);
+    EXPECT_EQ(r.options.bank_files[0].file_type, file_type_fpga);
+    EXPECT_EQ(r.options.bank_files[1].file_type, file_type_software);
+    EXPECT_EQ(r.options.bank_files[1].path, "b:c.srec");
 
     const auto defaults = parse({});
     ASSERT_TRUE(defaults.ok);
@@ -495,5 +540,7 @@ TEST(SimCommandLine, RefusesBadOptionsWithAReason) {
     EXPECT_NE(error_of({"--corrupt", "1.5"}).find("probability"), std::string::npos);
     EXPECT_NE(error_of({"--boot-fail-to", "4"}).find("bank"), std::string::npos);
     EXPECT_NE(error_of({"--silent=1"}).find("takes no value"), std::string::npos);
+    EXPECT_NE(error_of({"--load-bank", "4:fw:x"}).find("BANK:fw:FILE"), std::string::npos);
+    EXPECT_NE(error_of({"--load-bank", "1:ee:x"}).find("BANK:fw:FILE"), std::string::npos);
     EXPECT_NE(error_of({"--colour"}).find("unknown option --colour"), std::string::npos);
 }

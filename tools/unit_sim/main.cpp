@@ -1,13 +1,18 @@
 // kestrel-unit: the simulated unit as a program for people. It makes the port, tells where it
-// is, answers the program until Ctrl-C or SIGTERM, then removes its links.
+// is, answers the program until Ctrl-C or SIGTERM, then removes its links and, when asked,
+// writes out what it stores. SIGUSR1 pulls its port while it keeps running.
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <pthread.h>
+#include <stdexcept>
 
 #include "tools/unit_sim/sim_cli.h"
+#include "tools/unit_sim/sim_download.h"
+#include "tools/unit_sim/sim_dump.h"
 #include "tools/unit_sim/sim_unit.h"
 
 namespace {
@@ -30,6 +35,35 @@ private:
     std::mutex mutex_;
     std::FILE* file_;
 };
+
+// The images to store before the unit starts, read from their files and checked as the unit
+// checks a download.
+std::vector<image_preload> read_bank_files(const std::vector<bank_file>& files) {
+    std::vector<image_preload> preloads;
+    for (const bank_file& file : files) {
+        image_preload preload;
+        preload.bank = file.bank;
+        preload.file_type = file.file_type;
+        preload.file_name = file.path.filename().string();
+        std::ifstream in(file.path, std::ios::binary | std::ios::ate);
+        const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+        if (size >= 0) {
+            preload.content.resize(static_cast<std::size_t>(size));
+            in.seekg(0);
+            in.read(reinterpret_cast<char*>(preload.content.data()), size);
+        }
+        if (size < 0 || !in) {
+            throw std::runtime_error("cannot read " + file.path.string());
+        }
+        unit_memory check;
+        const std::string wrong = preload_image(check, preload);
+        if (!wrong.empty()) {
+            throw std::runtime_error(file.path.string() + ": " + wrong);
+        }
+        preloads.push_back(std::move(preload));
+    }
+    return preloads;
+}
 
 }  // namespace
 
@@ -61,14 +95,16 @@ int main(int argc, char** argv) {
     }
 
     // The signals are taken by sigwait below; every thread started from here on blocks them.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     int status = 0;
     try {
+        options.preloads = read_bank_files(parsed.options.bank_files);
         sim_unit unit(options);
         unit.start();
         std::printf("kestrel-unit: unit on COM%u (%s -> %s); Ctrl-C to stop\n", options.port,
@@ -79,9 +115,18 @@ int main(int argc, char** argv) {
         }
         std::fflush(stdout);
         int signal_number = 0;
-        sigwait(&stop_signals, &signal_number);
+        while (sigwait(&signals, &signal_number) == 0 && signal_number == SIGUSR1) {
+            unit.disconnect();
+            std::printf("kestrel-unit: port pulled, links removed; the unit runs on\n");
+            std::fflush(stdout);
+        }
         unit.stop();
         std::printf("kestrel-unit: stopped, links removed\n");
+        if (!parsed.options.dump_dir.empty()) {
+            dump_memory(unit.memory(), parsed.options.dump_dir);
+            std::printf("kestrel-unit: what the unit stores is in %s\n",
+                        parsed.options.dump_dir.c_str());
+        }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "kestrel-unit: %s\n", error.what());
         status = exit_failure;

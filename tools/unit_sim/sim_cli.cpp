@@ -56,6 +56,25 @@ private:
     std::optional<std::string_view> inline_value_;
 };
 
+// "B:fw:FILE" or "B:sw:FILE", bank 0 to 3.
+std::optional<bank_file> parse_bank_file(std::string_view text) {
+    const std::size_t first = text.find(':');
+    const std::size_t second = first == std::string_view::npos ? first : text.find(':', first + 1);
+    if (second == std::string_view::npos || second + 1 >= text.size()) {
+        return std::nullopt;
+    }
+    const auto bank = parse_number<unsigned>(text.substr(0, first));
+    const std::string_view kind = text.substr(first + 1, second - first - 1);
+    if (!bank || *bank > 3 || (kind != "fw" && kind != "sw")) {
+        return std::nullopt;
+    }
+    bank_file file;
+    file.bank = static_cast<std::uint8_t>(*bank);
+    file.file_type = kind == "fw" ? 1 : 2;
+    file.path = std::string(text.substr(second + 1));
+    return file;
+}
+
 unit_command_result failure(std::string error) {
     unit_command_result result;
     result.error = std::move(error);
@@ -100,8 +119,10 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
         const bool known =
             option == "--port" || option == "--dir" || option == "--wine-prefix" ||
             option == "--verbose" || option == "--boot-delay" || option == "--corrupt" ||
-            option == "--corrupt-answers" || option == "--drop" || option == "--dl-fail-at" || option == "--boot-fail-to" ||
-            option == "--seed" || option == "--record";
+            option == "--corrupt-answers" || option == "--drop" || option == "--noise" ||
+            option == "--drop-bytes" || option == "--dl-fail-at" || option == "--boot-fail-to" ||
+            option == "--seed" || option == "--record" || option == "--dump-dir" ||
+            option == "--load-bank";
         if (!known) {
             return failure("unknown option " + option);
         }
@@ -120,7 +141,8 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
                 return bad("a port number 1 to 255");
             }
             line.unit.port = *n;
-        } else if (option == "--dir" || option == "--wine-prefix" || option == "--record") {
+        } else if (option == "--dir" || option == "--wine-prefix" || option == "--record" ||
+                   option == "--dump-dir") {
             if (text.empty()) {
                 return bad("a path");
             }
@@ -128,9 +150,17 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
                 line.unit.link_dir = text;
             } else if (option == "--wine-prefix") {
                 line.unit.wine_prefix = text;
+            } else if (option == "--dump-dir") {
+                line.dump_dir = text;
             } else {
                 line.record_file = text;
             }
+        } else if (option == "--load-bank") {
+            const std::optional<bank_file> file = parse_bank_file(text);
+            if (!file) {
+                return bad("BANK:fw:FILE or BANK:sw:FILE, bank 0 to 3");
+            }
+            line.bank_files.push_back(*file);
         } else if (option == "--verbose") {
             const auto n = parse_number<int>(text);
             if (!n || *n < 0 || *n > 2) {
@@ -143,7 +173,8 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
                 return bad("milliseconds, 0 to 600000");
             }
             line.unit.boot_delay = std::chrono::milliseconds(*n);
-        } else if (option == "--corrupt" || option == "--corrupt-answers" || option == "--drop") {
+        } else if (option == "--corrupt" || option == "--corrupt-answers" || option == "--drop" ||
+                   option == "--noise" || option == "--drop-bytes") {
             const auto p = parse_number<double>(text);
             if (!p || !(*p >= 0.0 && *p <= 1.0)) {
                 return bad("a probability 0 to 1");
@@ -151,6 +182,8 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
             sim_faults& faults = line.unit.faults;
             (option == "--corrupt"           ? faults.corrupt_probability
              : option == "--corrupt-answers" ? faults.corrupt_answer_probability
+             : option == "--noise"           ? faults.noise_probability
+             : option == "--drop-bytes"      ? faults.drop_byte_probability
                                              : faults.drop_probability) = *p;
         } else if (option == "--dl-fail-at") {
             const auto n = parse_number<std::uint16_t>(text);
@@ -180,7 +213,9 @@ std::string unit_usage_text() {
     return R"(Usage: kestrel-unit [option ...]
 
 A simulated unit: its boot loader answers Kestrel on a pseudo-terminal that the program
-opens as the serial port COM<n>. Runs until Ctrl-C (SIGINT) or SIGTERM.
+opens as the serial port COM<n>. Runs until Ctrl-C (SIGINT) or SIGTERM. SIGUSR1 pulls the
+port as an unplugged cable would: the line is closed and its links removed while the unit
+keeps running (and keeps what it stores) until it is stopped.
 
 Port:
   --port N            port number, the link is named COM<N> (default 3)
@@ -192,11 +227,21 @@ Unit:
   --boot-delay MS     time a boot takes, in milliseconds (default 300)
   --verbose 0|1|2     0 quiet; 1 a line per message received and sent; 2 with its bytes
   --record FILE       write a line per item received: time in ms, kind, bytes in hex
+  --load-bank B:fw:FILE, --load-bank B:sw:FILE
+                      store FILE as the FPGA (fw) or software (sw) image of bank B (0-3)
+                      before the unit starts; may be given more than once
+  --dump-dir DIR      when the unit stops, write what it stores into DIR: each valid image
+                      and each EEPROM under the name Kestrel gives it when it fetches it
+                      (FW_Bank2.bin, SW_Bank1.srec, Controller.eeprom, PA_Channel1.eeprom)
 
 Faults:
   --corrupt P         corrupt each message byte sent with probability P (wrong checksum)
   --corrupt-answers P corrupt each answer sent with probability P (one byte, wrong checksum)
   --drop P            leave out each answer with probability P
+  --noise P           line noise: flip one random bit (any of eight) of each byte sent, sync
+                      pair, length, checksum, trailer and terminal text included, with
+                      probability P per byte
+  --drop-bytes P      lose each byte sent on the way with probability P
   --dl-fail-at K      answer DL_DATA chunk K with DL_FAIL
   --file-failed       answer every FILE_REQ with FILE_FAILED
   --silent            answer nothing at all

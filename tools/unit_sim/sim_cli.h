@@ -1,14 +1,26 @@
 // The command line of kestrel-unit: options to settings of the simulated unit, and the help.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "tools/unit_sim/sim_options.h"
+
+// An image file to store in a bank before the unit starts ("--load-bank 2:fw:FILE").
+struct bank_file {
+    std::uint8_t bank = 0;
+    std::uint8_t file_type = 0;  // 1 FPGA, 2 software
+    std::filesystem::path path;
+};
 
 struct unit_command_line {
     sim_unit_options unit;
     std::string record_file;  // empty: no record
+    std::vector<bank_file> bank_files;
+    std::filesystem::path dump_dir;  // empty: no dump when the unit stops
     bool help = false;
 };
 

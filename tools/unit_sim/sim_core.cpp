@@ -34,6 +34,10 @@ unit_core::unit_core(const sim_unit_options& options, sim_clock::time_point star
       keep_received_(options.keep_received),
       faults_(options.faults, options.seed) {
     view_.memory = factory_memory();
+    for (const image_preload& preload : options.preloads) {
+        // Checked by whoever made the options; one that does not fit leaves the factory image.
+        preload_image(view_.memory, preload);
+    }
     view_.current_bank = 1;
 }
 
@@ -465,14 +469,28 @@ void unit_core::send(message_t message, sim_clock::time_point at) {
         break;
     }
     ++view_.answers_sent;
-    output_.push_back({at, std::move(frame)});
+    put_on_line(std::move(frame), at);
 }
 
 void unit_core::send_text(const std::string& text, sim_clock::time_point at) {
     if (faults_.faults().silent) {
         return;
     }
-    output_.push_back({at, std::vector<std::uint8_t>(text.begin(), text.end())});
+    put_on_line(std::vector<std::uint8_t>(text.begin(), text.end()), at);
+}
+
+void unit_core::put_on_line(std::vector<std::uint8_t> bytes, sim_clock::time_point at) {
+    const std::size_t sent = bytes.size();
+    const fault_injector::noise_hits hits = faults_.line_noise(bytes);
+    if (hits.any()) {
+        view_.line_bits_flipped += static_cast<unsigned>(hits.bits_flipped);
+        view_.line_bytes_lost += static_cast<unsigned>(hits.bytes_lost);
+        trace_.note(at, "line noise: %zu of %zu bytes flipped, %zu lost", hits.bits_flipped, sent,
+                    hits.bytes_lost);
+    }
+    if (!bytes.empty()) {
+        output_.push_back({at, std::move(bytes)});
+    }
 }
 
 std::vector<timed_bytes> unit_core::take_output() {

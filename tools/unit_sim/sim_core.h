@@ -75,6 +75,8 @@ private:
 
     void send(message_t message, sim_clock::time_point at);
     void send_text(const std::string& text, sim_clock::time_point at);
+    // Hands bytes to the line, through its noise.
+    void put_on_line(std::vector<std::uint8_t> bytes, sim_clock::time_point at);
     void log_event(sim_clock::time_point at, const std::string& text);
 
     sim_clock::time_point start_;

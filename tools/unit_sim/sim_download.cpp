@@ -167,3 +167,29 @@ bool store_download(unit_memory& memory, const download_description& description
     }
     return false;
 }
+
+std::string preload_image(unit_memory& memory, const image_preload& preload) {
+    if (preload.file_type != file_type_fpga && preload.file_type != file_type_software) {
+        return "file type " + number(preload.file_type) + " is not an image of a bank";
+    }
+    if (preload.bank >= bank_records) {
+        return "there is no bank " + number(preload.bank);
+    }
+    const std::size_t capacity = store_capacity(preload.file_type);
+    if (preload.content.empty() || preload.content.size() > capacity) {
+        return "an image of " + number(preload.content.size()) + " bytes does not fit: 1 to " +
+               number(capacity);
+    }
+    download_description d;
+    d.file_type = preload.file_type;
+    d.index = preload.bank;
+    d.file_size = static_cast<std::uint32_t>(preload.content.size());
+    d.file_crc = crc32_file(preload.content.data(), preload.content.size(), 0xFFFFFFFFU);
+    d.download_time = unit_date_text(0);
+    d.file_time = unit_date_text(0);
+    d.file_name = preload.file_name;
+    d.user = "kestrel-unit";
+    d.comment = "preloaded";
+    store_download(memory, d, preload.content);
+    return {};
+}

@@ -73,3 +73,7 @@ private:
 // notes, or into the EEPROM. False if there is no such store.
 bool store_download(unit_memory& memory, const download_description& description,
                     const std::vector<std::uint8_t>& content);
+
+// Stores an image given before the unit starts as a download of it at the start of the unit's
+// clock. Empty when stored, otherwise what is wrong with it.
+std::string preload_image(unit_memory& memory, const image_preload& preload);

@@ -46,6 +46,28 @@ bool fault_injector::chance(double probability) {
     return std::generate_canonical<double, 53>(random_) < probability;
 }
 
+fault_injector::noise_hits fault_injector::line_noise(std::vector<std::uint8_t>& bytes) {
+    noise_hits hits;
+    if (faults_.noise_probability <= 0.0 && faults_.drop_byte_probability <= 0.0) {
+        return hits;
+    }
+    std::size_t kept = 0;
+    for (const std::uint8_t byte : bytes) {
+        if (chance(faults_.drop_byte_probability)) {
+            ++hits.bytes_lost;
+            continue;
+        }
+        std::uint8_t sent = byte;
+        if (chance(faults_.noise_probability)) {
+            sent = static_cast<std::uint8_t>(sent ^ (1U << (random_() % 8)));
+            ++hits.bits_flipped;
+        }
+        bytes[kept++] = sent;
+    }
+    bytes.resize(kept);
+    return hits;
+}
+
 fault_injector::fate fault_injector::frame_answer(const std::vector<std::uint8_t>& message,
                                                   std::vector<std::uint8_t>& frame) {
     frame.clear();

@@ -1,6 +1,7 @@
 // The faults the unit injects on its way out: silence, dropped answers, corrupted answers and
-// corrupted bytes, decided by a seeded generator so that a run can be repeated; the one-off
-// wrong block number of a file answer; and the wrong CRC-32 the unit may report.
+// corrupted bytes, line noise that flips or loses any byte on the line, decided by a seeded
+// generator so that a run can be repeated; the one-off wrong block number of a file answer; and
+// the wrong CRC-32 the unit may report.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,15 @@ public:
     // the frame whole and rejects it by its checksum: a corrupted answer gets one such flip, a
     // corrupted byte one each. `frame` is empty unless something is sent.
     fate frame_answer(const std::vector<std::uint8_t>& message, std::vector<std::uint8_t>& frame);
+
+    struct noise_hits {
+        std::size_t bits_flipped = 0;
+        std::size_t bytes_lost = 0;
+        bool any() const noexcept { return bits_flipped + bytes_lost > 0; }
+    };
+    // The line between the unit and the program: any byte, whatever it is part of, may have
+    // one of its eight bits flipped or be lost, each by its own probability per byte.
+    noise_hits line_noise(std::vector<std::uint8_t>& bytes);
 
 private:
     bool chance(double probability);

@@ -68,6 +68,14 @@ struct unit_memory {
     const eeprom_device* eeprom(int file_type, int channel) const noexcept;
 };
 
+// An image a unit is given before it starts, as if it had been downloaded.
+struct image_preload {
+    std::uint8_t bank = 0;
+    std::uint8_t file_type = 0;  // 1 FPGA or 2 software
+    std::string file_name;       // recorded in the bank's descriptor
+    std::vector<std::uint8_t> content;
+};
+
 // FLASH_INFO records of a bank as they travel: every 32-bit word big-endian.
 std::array<std::uint8_t, sizeof(bank_info)> wire_bank_info(const flash_bank& bank);
 std::array<std::uint8_t, sizeof(bank_notes)> wire_bank_notes(const flash_bank& bank);

@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <vector>
 
+#include "tools/unit_sim/sim_memory.h"
 #include "tools/unit_sim/sim_record.h"
 
 // Faults the unit injects. All off by default; random ones draw from the seeded generator, so a
@@ -19,6 +21,11 @@ struct sim_faults {
     // fault it hurts a long answer no more than a short one, so long transfers still finish.
     double corrupt_answer_probability = 0.0;
     double drop_probability = 0.0;     // per answer: not sent at all
+    // Line noise, per byte the unit puts on the line (frames whole, sync pair, length, checksum
+    // and trailer included, and terminal text): one of its eight bits flipped...
+    double noise_probability = 0.0;
+    // ...or the byte lost on the way.
+    double drop_byte_probability = 0.0;
     std::optional<std::uint16_t> dl_fail_at_chunk;  // DL_DATA with this number gets DL_FAIL
     bool file_failed = false;          // every FILE_REQ gets FILE_FAILED
     bool silent = false;               // nothing is sent at all, requests are still taken in
@@ -39,6 +46,8 @@ struct sim_unit_options {
     std::FILE* trace = stderr;             // where verbose lines go
     std::uint64_t seed = 1;
     sim_faults faults;
+    // Images stored in place of the factory's before the unit starts.
+    std::vector<image_preload> preloads;
     // Keep every item received for snapshots (tests). A long-running program streams the items
     // through on_received instead and keeps none.
     bool keep_received = true;

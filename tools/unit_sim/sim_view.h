@@ -26,6 +26,8 @@ struct sim_view {
     unsigned answers_sent = 0;       // answers written to the line, corrupted ones included
     unsigned answers_dropped = 0;    // held back by the drop fault or by silence
     unsigned answers_corrupted = 0;  // sent with a wrong checksum on purpose
+    unsigned line_bits_flipped = 0;  // by line noise, in answers and terminal text alike
+    unsigned line_bytes_lost = 0;
     bool port_open = false;
 };
 
