@@ -15,7 +15,7 @@ namespace {
 constexpr const char* usage_program_name = "Kestrel";
 
 // Widths of the usage table's buffers: the option column and the rendered default.
-constexpr std::size_t option_column_size = 12;
+constexpr std::size_t option_column_size = 16;  // the longest, -/+list_ports, and its NUL
 constexpr std::size_t default_text_size = 128;
 constexpr std::size_t fatal_message_size = 1024;
 

@@ -64,6 +64,10 @@ void build_option_table(option_table& options) {
     options[opt_size] = uint_option("size", "send/receive buffer size (bytes)", 65536);
     options[opt_lclk] = float_option("lclk", "local bus clock frequency (MHz)", 30.0f);
     options[opt_bitfile] = text_option("bitfile", "bitstream", "top_V5.bit");
+    options[opt_port] = text_option("port", "Serial port by name (COM12, /dev/ttyUSB0)");
+    options[opt_list_ports] = flag_option("list_ports", "List the serial ports present");
+    options[opt_verify] = flag_option("verify", "Read back and compare what is loaded");
+    options[opt_report] = text_option("report", "Write a JSON report of the run to a file");
 }
 
 arg_block make_arg_block(option_table& options) {

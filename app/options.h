@@ -1,4 +1,4 @@
-// The program's option table: 23 records in a fixed order. The order is a contract: start-up,
+// The program's option table: 27 records in a fixed order. The order is a contract: start-up,
 // the state machine and the command-line operations address each option by its index.
 #pragma once
 
@@ -31,9 +31,14 @@ enum option_index : int {
     opt_size = 20,
     opt_lclk = 21,
     opt_bitfile = 22,
+    // Added to the 23 of the first versions; none of them makes a run a command-line run.
+    opt_port = 23,        // the serial port by its device name
+    opt_list_ports = 24,  // list the serial ports and end
+    opt_verify = 25,      // read back and compare each image or EEPROM loaded
+    opt_report = 26,      // a JSON report of a command-line run
 };
 
-inline constexpr std::size_t option_count = 23;
+inline constexpr std::size_t option_count = 27;
 
 using option_table = std::array<arg_option, option_count>;
 

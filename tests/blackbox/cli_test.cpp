@@ -37,7 +37,11 @@ const std::string usage_text =
     "      /index     uint             0  index of card to use\n"
     "       /size     uint         65536  send/receive buffer size (bytes)\n"
     "       /lclk    float     30.000000  local bus clock frequency (MHz)\n"
-    "    /bitfile   string    top_V5.bit  bitstream\n";
+    "    /bitfile   string    top_V5.bit  bitstream\n"
+    "       /port   string                Serial port by name (COM12, /dev/ttyUSB0)\n"
+    "-/+list_ports  boolean         FALSE  List the serial ports present\n"
+    "   -/+verify  boolean         FALSE  Read back and compare what is loaded\n"
+    "     /report   string                Write a JSON report of the run to a file\n";
 
 void expect_run(const std::vector<std::string>& args, const std::string& out, int status) {
     std::string shown;

@@ -266,7 +266,7 @@ TEST(ArgUsage, ListsEveryOptionButBank0) {
          at = nl + 1) {
         rows.push_back(u.substr(at, nl - at));
     }
-    ASSERT_EQ(rows.size(), 24u);
+    ASSERT_EQ(rows.size(), 28u);
     EXPECT_EQ(rows[0], " /h /? /help                         Show this help");
     EXPECT_EQ(rows[1], "    /version                         Show version");
     EXPECT_EQ(rows[2],
@@ -277,5 +277,6 @@ TEST(ArgUsage, ListsEveryOptionButBank0) {
     EXPECT_EQ(rows[17], "    /verbose     uint             0  Verbose level. Default none verbose");
     EXPECT_EQ(rows[22], "       /lclk    float     30.000000  local bus clock frequency (MHz)");
     EXPECT_EQ(rows[23], "    /bitfile   string    top_V5.bit  bitstream");
+    EXPECT_EQ(rows[25], "-/+list_ports  boolean         FALSE  List the serial ports present");
     EXPECT_EQ(u.find("bank0"), std::string::npos);
 }
