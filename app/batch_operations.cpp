@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "app/run_journal.h"
 #include "console/bank_table.h"
 #include "console/dialogs.h"
 #include "platform/output.h"
@@ -14,6 +15,28 @@
 int operation_cursor = 0;
 
 namespace {
+
+// Where the operations started are recorded, for the run's report; none in some tests.
+run_journal* operations_journal = nullptr;
+
+void journal_begin(const char* operation, const std::string& file, const std::string& target) {
+    if (operations_journal != nullptr) {
+        operations_journal->begin(operation, file, target);
+    }
+}
+
+void journal_refused(const char* operation, const std::string& file, const std::string& target) {
+    if (operations_journal != nullptr) {
+        operations_journal->refused(operation, file, target);
+    }
+}
+
+// The option word of an operation, as the report names it.
+const char* operation_name(const option_table& options, int index) {
+    return options[static_cast<std::size_t>(index)].name;
+}
+
+std::string bank_text(std::int64_t bank) { return "bank " + std::to_string(bank); }
 
 // Options standing beyond this argument position are never performed.
 constexpr int last_operation_position = 24;
@@ -104,18 +127,21 @@ void start_load(const option_table& options, const std::string& file, operation_
     }
     firmware_operation.redraw_request = static_cast<std::uint8_t>(static_cast<int>(answer.result));
     state = operation_state::idle;
-    note_operation_failed();
+    note_operation_failed("the file " + file + " cannot be loaded");
 }
 
 int load_image(const option_table& options, int index, operation_state& state) {
+    const std::string& file = text_of(options[static_cast<std::size_t>(index)]);
     const std::optional<std::uint8_t> bank = choose_bank(options);
     if (!bank) {
-        note_operation_failed();
+        note_operation_failed("Invalid bank " + std::to_string(static_cast<std::int32_t>(options[opt_bank].value.u)));
+        journal_refused(operation_name(options, index), file,
+                        bank_text(static_cast<std::int32_t>(options[opt_bank].value.u)));
         return run_ends;
     }
     const bool software = index == opt_load_sw;
-    const std::string& file = text_of(options[static_cast<std::size_t>(index)]);
     out_printf("Save %s %s to bank %d\n", software ? "SW" : "FW", file.c_str(), int{*bank});
+    journal_begin(operation_name(options, index), file, bank_text(*bank));
     firmware_operation.bank = *bank;
     firmware_operation.file_type = software ? file_type_software : file_type_fpga;
     start_load(options, file, state);
@@ -126,13 +152,16 @@ int boot(const option_table& options, int index, operation_state& state) {
     // A refused bank ends the run even when the option is false.
     const std::optional<std::uint8_t> bank = choose_bank(options);
     if (!bank) {
-        note_operation_failed();
+        note_operation_failed("Invalid bank " + std::to_string(static_cast<std::int32_t>(options[opt_bank].value.u)));
+        journal_refused(operation_name(options, index), {},
+                        bank_text(static_cast<std::int32_t>(options[opt_bank].value.u)));
         return run_ends;
     }
     if (!options[static_cast<std::size_t>(index)].value.b) {
         return index;
     }
     const int target = index == opt_boot ? *bank : firmware_operation.current_bank.load();
+    journal_begin(operation_name(options, index), {}, bank_text(target));
     begin_boot(static_cast<std::uint8_t>(target), state);
     return index;
 }
@@ -143,11 +172,14 @@ int get_image(const option_table& options, int index, operation_state& state) {
     }
     const auto bank = static_cast<std::int32_t>(options[opt_bank].value.u);
     if (check_bank(bank) != 0) {
-        note_operation_failed();  // this one is skipped, the run goes on
+        // This one is skipped, the run goes on.
+        note_operation_failed("Invalid bank " + std::to_string(bank));
+        journal_refused(operation_name(options, index), {}, bank_text(bank));
         return index;
     }
     const bool software = index == opt_get_sw;
     out_printf("Get %s from bank %d\n", software ? "SW" : "FW", static_cast<int>(bank));
+    journal_begin(operation_name(options, index), {}, bank_text(bank));
     begin_get(software ? file_type_software : file_type_fpga, static_cast<std::uint8_t>(bank),
               state);
     return index;
@@ -156,9 +188,12 @@ int get_image(const option_table& options, int index, operation_state& state) {
 int load_eeprom(const option_table& options, operation_state& state) {
     const std::string& file = text_of(options[opt_load_prom]);
     if (!select_eeprom(options, "loading", file.c_str(), "to")) {
-        note_operation_failed();
+        note_operation_failed("Unknown EEPROM type \"" + text_of(options[opt_prom_type]) + "\"");
+        journal_refused("load_prom", file, text_of(options[opt_prom_type]));
         return opt_load_prom;
     }
+    journal_begin("load_prom", file,
+                  target_text(firmware_operation.file_type, firmware_operation.bank));
     start_load(options, file, state);
     return opt_load_prom;
 }
@@ -168,9 +203,11 @@ int get_eeprom(const option_table& options, operation_state& state) {
         return opt_get_prom;
     }
     if (!select_eeprom(options, "getting", "eeprom", "from")) {
-        note_operation_failed();
+        note_operation_failed("Unknown EEPROM type \"" + text_of(options[opt_prom_type]) + "\"");
+        journal_refused("get_prom", {}, text_of(options[opt_prom_type]));
         return opt_get_prom;
     }
+    journal_begin("get_prom", {}, target_text(firmware_operation.file_type, firmware_operation.bank));
     firmware_operation.expected_seq = 0;
     begin_get(firmware_operation.file_type, firmware_operation.bank, state);
     return opt_get_prom;
@@ -208,7 +245,8 @@ int check_bank(std::int32_t bank) {
     return 1;
 }
 
-int start_batch_operation(option_table& options, operation_state& state) {
+int start_batch_operation(option_table& options, operation_state& state, run_journal* record) {
+    operations_journal = record;
     const int index = next_operation_option(options);
     switch (index) {
     case opt_load_sw:
@@ -219,6 +257,7 @@ int start_batch_operation(option_table& options, operation_state& state) {
         return boot(options, index, state);
     case opt_info:
         if (options[opt_info].value.b) {
+            journal_begin("info", {}, {});
             print_bank_info();
         }
         state = operation_state::idle;
@@ -228,6 +267,7 @@ int start_batch_operation(option_table& options, operation_state& state) {
         return get_image(options, index, state);
     case opt_get_log:
         if (options[opt_get_log].value.b) {
+            journal_begin("get_log", {}, {});
             begin_log(false, state);
         }
         return index;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "app/options.h"
+#include "app/run_journal.h"
 #include "protocol/operation_state.h"
 
 // True when any of the first fourteen options (bank to get_prom) was given.
@@ -23,5 +24,7 @@ int next_operation_option(const option_table& options);
 int check_bank(std::int32_t bank);
 
 // Starts the next command-line operation: returns the index of the option it handled (also
-// when it started nothing), or -1 when the run is to end.
-int start_batch_operation(option_table& options, operation_state& state);
+// when it started nothing), or -1 when the run is to end. Each operation started or refused is
+// recorded in the journal, when one is given.
+int start_batch_operation(option_table& options, operation_state& state,
+                          run_journal* journal = nullptr);

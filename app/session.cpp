@@ -1,5 +1,7 @@
 #include "app/session.h"
 
+#include <algorithm>
+
 #include "app/batch_operations.h"
 #include "console/banner.h"
 #include "console/dialogs.h"
@@ -7,10 +9,13 @@
 #include "console/input.h"
 #include "console/log_listing.h"
 #include "console/screen.h"
+#include "files/image_file.h"
 #include "files/timestamp.h"
+#include "link/crc.h"
 #include "link/link_mode.h"
 #include "link/receiver.h"
 #include "platform/clock.h"
+#include "platform/exit_file.h"
 #include "platform/output.h"
 #include "protocol/actions.h"
 #include "protocol/bank_records.h"
@@ -74,10 +79,17 @@ void session::start(const std::string& user_name, std::uint32_t verbose, bool sa
     if (firmware_operation.batch_mode != 0) {
         firmware_operation.output_folder = make_timestamp();
         out_printf("%s\n", kestrel_banner);
+        journal_.begin("connect", {}, {});
+        keep_report_ready();
     }
     ::show_menu(MENU_PLAIN);
     if (firmware_operation.verbose_level != 0) {
         out_printf("Verbose level %d enabled\n", int{firmware_operation.verbose_level.load()});
+    }
+    if (options_[opt_verify].value.b && !options_[opt_load_fw].given &&
+        !options_[opt_load_sw].given && !options_[opt_load_prom].given) {
+        out_printf("Warning: +verify compares what a command-line run loads, and nothing is "
+                   "loaded in this run\n");
     }
 }
 
@@ -245,9 +257,105 @@ void session::idle() {
         ::show_menu(MENU_REFRESH);
         firmware_operation.redraw_request = 0;
     }
-    if (firmware_operation.batch_mode != 0 && start_batch_operation(options_, op_state) < 0) {
+    if (firmware_operation.batch_mode == 0 || !between_operations()) {
+        return;
+    }
+    if (start_batch_operation(options_, op_state, &journal_) < 0) {
         keep_going_ = false;
     }
+    const std::vector<journal_entry>& entries = journal_.entries();
+    if (options_[opt_verify].value.b && journal_.running() && !entries.empty() &&
+        entries.back().operation.rfind("load_", 0) == 0) {
+        verify_ = verify_state{true, false, entries.back().file, firmware_operation.file_type,
+                               firmware_operation.bank};
+    }
+    keep_report_ready();
+}
+
+bool session::between_operations() {
+    if (verify_.running) {
+        end_verify();
+    }
+    const bool load_ok = journal_.running() && !journal_.entries().empty() &&
+                         journal_.entries().back().operation.rfind("load_", 0) == 0;
+    journal_.end();
+    if (verify_.due) {
+        verify_.due = false;
+        // Only a load whose every chunk the unit took is read back; a failed one has said why.
+        if (load_ok && journal_.entries().back().outcome == "ok" && last_download_completed()) {
+            start_verify();
+            return false;
+        }
+    }
+    keep_report_ready();
+    return true;
+}
+
+void session::start_verify() {
+    verify_.running = true;
+    journal_.begin("verify", verify_.file, target_text(verify_.file_type, verify_.bank));
+    keep_report_ready();
+    if (!begin_get(verify_.file_type, verify_.bank, op_state, true)) {
+        end_verify();
+    }
+}
+
+void session::end_verify() {
+    verify_.running = false;
+    const std::string target = target_text(verify_.file_type, verify_.bank);
+    const char* file = verify_.file.c_str();
+    const std::vector<std::uint8_t>& loaded = file_buffer;
+    const std::vector<std::uint8_t>& read = read_back_data();
+    std::string failure;
+    if (!read_back_complete()) {
+        failure = verify_.file + " could not be read back from " + target;
+    } else if (read.size() != loaded.size()) {
+        failure = verify_.file + " is " + std::to_string(loaded.size()) + " bytes, " + target +
+                  " holds " + std::to_string(read.size());
+    } else {
+        const auto differs = std::mismatch(loaded.begin(), loaded.end(), read.begin());
+        if (differs.first != loaded.end()) {
+            failure = verify_.file + " differs from " + target + " at byte " +
+                      std::to_string(differs.first - loaded.begin());
+        }
+    }
+    if (failure.empty()) {
+        out_printf("Verified %s in %s: %zu bytes, CRC-32 0x%08X\n", file, target.c_str(),
+                   loaded.size(), crc32_file(loaded.data(), loaded.size(), 0xFFFFFFFFu));
+    } else {
+        out_printf("Verify failed: %s\n", failure.c_str());
+        note_operation_failed("Verify failed: " + failure);
+    }
+    upload_into_memory(false);
+    journal_.end();
+}
+
+void session::keep_report_ready() {
+    // Prepared afresh whenever an operation starts or ends.
+    const std::size_t mark = journal_.entries().size() * 2 + (journal_.running() ? 1 : 0);
+    if (mark == report_mark_) {
+        return;
+    }
+    report_mark_ = mark;
+    if (options_[opt_report].given) {
+        prepare_report_on_exit(options_[opt_report].value.text.value_or(std::string()), link_,
+                               journal_);
+    }
+}
+
+int session::finish_report(int status) {
+    if (firmware_operation.batch_mode == 0 || !options_[opt_report].given) {
+        return status;
+    }
+    journal_.end();
+    const std::string path = options_[opt_report].value.text.value_or(std::string());
+    if (const std::optional<std::string> error =
+            write_report(path, render_report(link_, journal_, status))) {
+        out_printf("Report %s could not be written: %s\n", path.c_str(), error->c_str());
+        status = exit_operation_failed;
+    }
+    cancel_exit_file();
+    return status;
 }
 
 void session::load_screen(bool eeprom) {
@@ -291,12 +399,12 @@ int session::exit_status() const {
     return firmware_operation.batch_mode != 0 && operation_failed() ? exit_operation_failed : 0;
 }
 
-int run_operations(option_table& options, const std::string& user_name, std::uint32_t verbose,
-                   bool safemode, bool bank0) {
-    session loop(options);
+int run_operations(option_table& options, const report_link& link, const std::string& user_name,
+                   std::uint32_t verbose, bool safemode, bool bank0) {
+    session loop(options, link);
     loop.start(user_name, verbose, safemode, bank0);
     while (loop.pass()) {
     }
     loop.finish();
-    return loop.exit_status();
+    return loop.finish_report(loop.exit_status());
 }

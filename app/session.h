@@ -7,8 +7,11 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "app/options.h"
+#include "app/run_journal.h"
+#include "app/run_report.h"
 #include "console/menu.h"
 #include "protocol/display.h"
 #include "protocol/operation_state.h"
@@ -16,7 +19,8 @@
 
 class session final : public loader_display {
 public:
-    explicit session(option_table& options) : options_(options) {}
+    explicit session(option_table& options, report_link link = {})
+        : options_(options), link_(std::move(link)) {}
 
     // The start of the run: the connection begun, the command-line run's folder and banner, the
     // menu.
@@ -31,6 +35,11 @@ public:
     // 0, or in a command-line run in which the connection or an operation failed
     // exit_operation_failed.
     int exit_status() const;
+    // A command-line run with /report: writes the report with the run's exit status; the
+    // status, which a report that cannot be written turns into exit_operation_failed.
+    int finish_report(int status);
+
+    const run_journal& journal() const { return journal_; }
 
     // The screen the loader shows things on.
     void show_menu() override;
@@ -47,12 +56,30 @@ private:
     void step();                     // the current state's step
     void idle();                     // idle
     void load_screen(bool eeprom);   // load_flash_dialog, load_eeprom_dialog
+    // Command-line runs: the operation that ended is recorded, a load just completed is read
+    // back when +verify asks for it; false while a read-back runs.
+    bool between_operations();
+    void start_verify();
+    void end_verify();
+    void keep_report_ready();
 
     option_table& options_;
+    report_link link_;
     bool keep_going_ = true;
+    run_journal journal_;
+    std::size_t report_mark_ = 0;  // the journal's state when the report was last prepared
+    // +verify: the load whose read-back is due or runs.
+    struct verify_state {
+        bool due = false;
+        bool running = false;
+        std::string file;
+        std::uint8_t file_type = 0;
+        std::uint8_t bank = 0;
+    };
+    verify_state verify_;
 };
 
-// The whole loop: start, passes until the run is over, exit sequence. Returns the run's exit
-// status.
-int run_operations(option_table& options, const std::string& user_name, std::uint32_t verbose,
-                   bool safemode, bool bank0);
+// The whole loop: start, passes until the run is over, exit sequence, the report. Returns the
+// run's exit status.
+int run_operations(option_table& options, const report_link& link, const std::string& user_name,
+                   std::uint32_t verbose, bool safemode, bool bank0);

@@ -1,8 +1,10 @@
 #include "app/startup.h"
 
+#include <optional>
 #include <string>
 
 #include "app/options.h"
+#include "app/run_report.h"
 #include "app/session.h"
 #include "link/admxrc_wrapper.h"
 #include "link/card_link.h"
@@ -120,9 +122,18 @@ void kestrel_main(int argc, const char* const* argv) {
     build_option_table(options);
     arg_block block = make_arg_block(options);
     parse_command_line(block, argc, argv);
+    if (options[opt_report].given) {
+        // Checked before anything is done: a long run must not end in a report it cannot write.
+        const std::string& path = options[opt_report].value.text.value_or(std::string());
+        if (const std::optional<std::string> problem = check_report_path(path)) {
+            out_printf("Report file \"%s\" cannot be written: %s\n", path.c_str(), problem->c_str());
+            process_exit(exit_bad_report_path);
+        }
+    }
 
     stop_receiver.store(0, std::memory_order_release);
     const std::uint32_t interface = options[opt_interface].value.u;
+    report_link link;
     int status = 0;
     try {
         // The program's signal handling comes first: the card's driver may put a fault handler
@@ -131,13 +142,16 @@ void kestrel_main(int argc, const char* const* argv) {
         console_open();
         if (interface == 0) {
             open_card_link(options);
+            link.board_type = card.board_type();
             start_receiver_with_dispatcher(&card_receiver);
         } else {
             open_serial_link(interface);
+            link.serial = true;
+            link.port = "COM" + std::to_string(interface);
             start_receiver_with_dispatcher(&serial_receiver);
         }
-        status = run_operations(options, user_name, options[opt_verbose].value.u & 0xFFu,
-                       options[opt_safemode].value.b, options[opt_bank0].value.b);
+        status = run_operations(options, link, user_name, options[opt_verbose].value.u & 0xFFu,
+                                options[opt_safemode].value.b, options[opt_bank0].value.b);
     } catch (const ECommError& error) {
         end_run_on_comm_error(error);
     }

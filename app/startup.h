@@ -12,3 +12,4 @@ inline constexpr int exit_card_setup_failed = 1;   // bitstream not read or card
 inline constexpr int exit_card_options_retired = 1000;  // /card or /index given
 inline constexpr int exit_bad_port_number = -1;    // /interface beyond the signed range
 inline constexpr int exit_receiver_failed = 3;     // the receiver thread cannot be started
+inline constexpr int exit_bad_report_path = -1;    // /report names a file in no folder

@@ -11,6 +11,9 @@ std::intptr_t os_create_for_writing(const char* path);
 bool os_write_all(std::intptr_t handle, const std::uint8_t* data, std::size_t length);
 bool os_close(std::intptr_t handle);
 
+// Gives the file `from` the name `to`, replacing a file of that name. Async-signal-safe on Linux.
+bool os_replace_now(const char* from, const char* to) noexcept;
+
 // Removes the file by name, also while it is open. Async-signal-safe on Linux.
 bool os_remove_now(const char* path) noexcept;
 // Writes straight to standard output. Async-signal-safe on Linux.

@@ -16,6 +16,8 @@ std::array<std::atomic<void (*)()>, max_handlers> handlers{};
 std::atomic<std::size_t> handler_count{0};
 std::atomic<bool> handlers_done{false};
 
+std::atomic<int> ending_status{0};
+
 std::array<std::atomic<void (*)()>, max_handlers> signal_handlers{};
 std::atomic<std::size_t> signal_handler_count{0};
 std::atomic<bool> signal_handlers_done{false};
@@ -45,6 +47,7 @@ void call_hook(int status) {
 void process_exit(int status) {
     std::fflush(stdout);
     call_hook(status);
+    ending_status.store(status);
     run_handlers();
     std::exit(status);
 }
@@ -52,6 +55,7 @@ void process_exit(int status) {
 void process_exit_now(int status) {
     std::fflush(stdout);
     call_hook(status);
+    ending_status.store(status);
     run_handlers();
     std::fflush(stdout);
     std::_Exit(status);
@@ -79,10 +83,13 @@ void process_on_signal(void (*handler)()) {
 
 void process_catch_signals() { os_install_signal_handler(); }
 
-void run_signal_handlers() noexcept {
+int process_ending_status() noexcept { return ending_status.load(); }
+
+void run_signal_handlers(int status) noexcept {
     if (signal_handlers_done.exchange(true, std::memory_order_acq_rel)) {
         return;
     }
+    ending_status.store(status);
     for (std::size_t k = signal_handler_count.load(std::memory_order_acquire); k-- > 0;) {
         if (auto h = signal_handlers[k].load(std::memory_order_acquire)) {
             h();

@@ -23,6 +23,11 @@ void process_at_exit(void (*handler)());
 // they may only make async-signal-safe calls.
 void process_on_signal(void (*handler)());
 
+// While the handlers of process_at_exit or process_on_signal run: the status the process ends
+// with. For an end by a signal it is the status a shell shows, 128 + the signal's number on
+// Linux, and the exit code of a console event on Windows. Async-signal-safe.
+int process_ending_status() noexcept;
+
 // Catches those signals from now on, even before any handler is registered. To be called at
 // start, before a driver library may put a fault handler of its own in front (one that passes on
 // what is not its own): installed later, the program's handler would take that handler's place.

@@ -6,5 +6,6 @@
 // Installs the backend's signal (or console event) handler; later calls do nothing.
 void os_install_signal_handler();
 
-// Runs the registered handlers once, in reverse order of registration. Async-signal-safe.
-void run_signal_handlers() noexcept;
+// Runs the registered handlers once, in reverse order of registration, with the status the
+// process ends with. Async-signal-safe.
+void run_signal_handlers(int ending_status) noexcept;

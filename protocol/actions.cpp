@@ -10,6 +10,7 @@
 #include "protocol/messages.h"
 #include "protocol/run_outcome.h"
 #include "protocol/senders.h"
+#include "protocol/upload.h"
 #include "protocol/waiting.h"
 
 namespace {
@@ -64,7 +65,9 @@ void record_download_choice(const download_choice& choice) {
     firmware_operation.seq_count = 0;
 }
 
-bool begin_get(std::uint8_t file_type, std::uint8_t bank, operation_state& state) {
+bool begin_get(std::uint8_t file_type, std::uint8_t bank, operation_state& state,
+               bool into_memory) {
+    upload_into_memory(into_memory);
     firmware_operation.file_type = file_type;
     firmware_operation.bank = bank;
     if (is_flash_type(file_type) && bank_unknown(bank)) {
@@ -74,7 +77,8 @@ bool begin_get(std::uint8_t file_type, std::uint8_t bank, operation_state& state
                    "fetched\n",
                    int{bank});
         firmware_operation.redraw_request = 1;
-        note_operation_failed();
+        note_operation_failed("Bank " + std::to_string(bank) +
+                              " is unknown: the unit did not report what it holds");
         return false;
     }
     if (!is_flash_type(file_type)) {

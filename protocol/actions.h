@@ -19,7 +19,10 @@ void record_download_choice(const download_choice& choice);
 // is refused ("Bank %d is unknown: ..."), the failure noted and the menu redrawn after 3 s; false
 // then. Otherwise an EEPROM's size and CRC-32 are asked for first; the unit is rebooted into its
 // boot loader unless it runs it, else the first block is asked for; the state becomes uploading.
-bool begin_get(std::uint8_t file_type, std::uint8_t bank, operation_state& state);
+// The data go into a file of the output folder, or, to be compared with what was loaded, into
+// memory (see upload.h).
+bool begin_get(std::uint8_t file_type, std::uint8_t bank, operation_state& state,
+               bool into_memory = false);
 
 // The log, from its first block; viewed (listed at the end) or only written to its file.
 void begin_log(bool view, operation_state& state);

@@ -90,6 +90,10 @@ bool bank_unknown(std::size_t bank) {
     return bank < bank_records && known[bank] == knowledge::awaiting;
 }
 
+bool bank_reported(std::size_t bank) {
+    return bank < bank_records && known[bank] == knowledge::reported;
+}
+
 void reset_bank_reports() {
     for (event_flag& flag : arrived) flag.clear();
     known.fill(knowledge::start_values);

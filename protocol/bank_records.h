@@ -22,5 +22,9 @@ void begin_bank_round();
 // True when the latest round asked for the bank and its record has not arrived.
 bool bank_unknown(std::size_t bank);
 
+// True when the bank's record came from the unit (in the latest round or an earlier one that
+// the latest has not replaced); false for start values and unknown banks.
+bool bank_reported(std::size_t bank);
+
 // Back to the start: no round asked, nothing waiting (start-up and tests).
 void reset_bank_reports();

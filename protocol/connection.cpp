@@ -76,7 +76,7 @@ bool connecting_step(operation_state& state) {
     }
     firmware_operation.link_state = link_not_connected;
     out_printf("Unable to get Boot information from unit. Too many retries\n\r");
-    note_operation_failed();
+    note_operation_failed("Unable to get Boot information from unit. Too many retries");
     state = operation_state::idle;
     firmware_operation.redraw_request = 1;
     return firmware_operation.batch_mode == 0;
@@ -100,7 +100,7 @@ void bank_records_step(operation_state& state, loader_display& display) {
         return;
     case wait_result::gave_up:
         out_printf("Unable to get Flash information from unit. Too many retries\n\r");
-        note_operation_failed();
+        note_operation_failed("Unable to get Flash information from unit. Too many retries");
         state = operation_state::idle;
         firmware_operation.redraw_request = 1;
         return;

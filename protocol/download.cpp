@@ -19,19 +19,23 @@ namespace {
 
 // Ends an operation that never reached the unit's flash: back to idle, the message left on
 // screen for a moment.
-void give_up(operation_state& state) {
+void give_up(operation_state& state, std::string_view reason) {
     state = operation_state::idle;
     firmware_operation.redraw_request = 1;
-    note_operation_failed();
+    note_operation_failed(reason);
 }
+
+// Whether the download that ran last had every chunk acknowledged.
+bool completed = false;
 
 }  // namespace
 
 void download_prepare(operation_state& state) {
     // A file that cannot be read now (removed or changed since it was chosen) ends the
     // operation; trying again on every pass would only repeat the message.
+    completed = false;
     if (load_file_to_memory(firmware_operation.file_path) != 0) {
-        give_up(state);
+        give_up(state, "Could not read " + firmware_operation.file_path);
         return;
     }
     const std::uint32_t chunk = firmware_operation.chunk_size;
@@ -45,7 +49,7 @@ void download_prepare(operation_state& state) {
                    max_chunks);
         firmware_operation.seq_count = 0;
         release_file_buffer();
-        give_up(state);
+        give_up(state, "File " + firmware_operation.file_path + " is too large to load");
         return;
     }
     firmware_operation.file_crc = crc32_file(file_buffer.data(), size, 0xFFFFFFFFu);
@@ -79,7 +83,7 @@ void download_wait_ready(operation_state& state, pace& marks) {
         }
     } else if (result == wait_result::gave_up) {
         out_printf("Unable to send file to unit. Too many retries\n\r");
-        give_up(state);
+        give_up(state, "Unable to send file to unit. Too many retries");
     }
     if (marks.due(tick_count_ms()) && firmware_operation.verbose_level > 1) {
         out_printf("*");
@@ -113,6 +117,7 @@ void send_next_chunk(operation_state& state) {
                    static_cast<int>(firmware_operation.seq_count));
     }
     if (firmware_operation.seq_no >= firmware_operation.seq_count) {
+        completed = true;
         end_download(state, "download completed");
         return;
     }
@@ -133,7 +138,7 @@ void send_next_chunk(operation_state& state) {
 void download_wait_chunk(operation_state& state) {
     if (firmware_operation.chunk_failed.test()) {
         firmware_operation.chunk_failed.clear();
-        note_operation_failed();
+        note_operation_failed("download failed");
         end_download(state, "download failed");
         return;
     }
@@ -166,3 +171,5 @@ void end_download(operation_state& state, const char* text) {
     begin_bank_round();
     send_flash_info_request();
 }
+
+bool last_download_completed() { return completed; }

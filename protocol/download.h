@@ -26,3 +26,6 @@ void send_next_chunk(operation_state& state);
 void download_wait_chunk(operation_state& state);
 // Prints the text on a line of its own, ends the download and asks for the flash information.
 void end_download(operation_state& state, const char* text);
+
+// True when the download that ran last had every chunk acknowledged ("download completed").
+bool last_download_completed();

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "files/output_files.h"
 #include "files/timestamp.h"
+#include "files/written_files.h"
 #include "link/crc.h"
 #include "platform/output.h"
 #include "protocol/display.h"
@@ -20,6 +23,32 @@ namespace {
 // The CRC-32 of the blocks received so far, carried from block to block.
 std::uint32_t running_crc = 0;
 
+// An upload that reads back into memory instead of a file, for a comparison.
+struct read_back_state {
+    bool into_memory = false;
+    std::vector<std::uint8_t> data;
+    bool complete = false;  // every block in and the CRC-32 matched
+};
+read_back_state read_back;
+
+// One block of an upload into its file of the output folder; the finished file is noted
+// among the files the run wrote.
+bool write_block(int kind, std::size_t length, bool last) {
+    const std::string name = output_file_name(firmware_operation.file_type,
+                                              firmware_operation.bank)
+                                 .value_or(std::string());
+    const std::string folder = firmware_operation.output_folder.c_str();
+    const int written = write_output(folder, kind, name, block_buffer.data(), length);
+    if (written != 0) {
+        out_printf("Error %d writing to file %s in %s\n", written, name.c_str(), folder.c_str());
+        return false;
+    }
+    if (last) {
+        note_written_file({output_path(folder, name), firmware_operation.file_size, running_crc});
+    }
+    return true;
+}
+
 void ask_for_block(std::uint32_t block) {
     send_file_request(static_cast<std::uint16_t>(firmware_operation.chunk_size),
                       firmware_operation.bank, static_cast<std::uint16_t>(block),
@@ -33,9 +62,10 @@ void finish(operation_state& state) {
     firmware_operation.redraw_request = 1;
 }
 
-void fail(operation_state& state) {
+void fail(operation_state& state, std::string_view reason) {
     discard_output();
-    note_operation_failed();
+    read_back.complete = false;
+    note_operation_failed(reason);
     finish(state);
 }
 
@@ -82,7 +112,7 @@ void take_block(operation_state& state) {
     if (first) {
         kind = OUT_CREATE;
         if (!take_first_block(block_length)) {
-            fail(state);
+            fail(state, "Upload ended");
             return;
         }
     }
@@ -104,17 +134,15 @@ void take_block(operation_state& state) {
         out_printf("CRC32 Error %08X expected %08X\n\r", running_crc,
                    firmware_operation.file_crc.load());
         // A file that does not match must not take the image's name.
-        fail(state);
+        fail(state, "CRC32 Error: the file read back does not match the unit's CRC-32");
         return;
     }
-    const std::string name = output_file_name(firmware_operation.file_type,
-                                              firmware_operation.bank)
-                                 .value_or(std::string());
-    const std::string folder = firmware_operation.output_folder.c_str();
-    const int written = write_output(folder, kind, name, block_buffer.data(), length);
-    if (written != 0) {
-        out_printf("Error %d writing to file %s in %s\n", written, name.c_str(), folder.c_str());
-        fail(state);
+    if (read_back.into_memory) {
+        read_back.data.insert(read_back.data.end(), block_buffer.data(),
+                              block_buffer.data() + length);
+        read_back.complete = last;
+    } else if (!write_block(kind, length, last)) {
+        fail(state, "the file read back could not be written");
         return;
     }
     if (firmware_operation.verbose_level > 0) {
@@ -145,10 +173,13 @@ void write_log_file() {
     const std::size_t wanted =
         static_cast<std::size_t>(log_report.entry_length) * log_report.entry_count;
     const std::size_t length = std::min(wanted, log_buffer.size());
-    if (write_whole_output(firmware_operation.output_folder.c_str(), "log.txt",
-                           log_buffer.data(), length) != 0) {
-        note_operation_failed();
+    const std::string folder = firmware_operation.output_folder.c_str();
+    if (write_whole_output(folder, "log.txt", log_buffer.data(), length) != 0) {
+        note_operation_failed("log.txt could not be written");
+        return;
     }
+    note_written_file({output_path(folder, "log.txt"), length,
+                       crc32_file(log_buffer.data(), length, 0xFFFFFFFFu)});
 }
 
 void log_block(operation_state& state, loader_display& display) {
@@ -158,7 +189,7 @@ void log_block(operation_state& state, loader_display& display) {
         firmware_operation.expected_seq = 0;
         state = operation_state::idle;
         firmware_operation.redraw_request = 1;
-        note_operation_failed();
+        note_operation_failed("Error in receiving the log. Seq no mismatch");
         return;
     }
     if (!is_last_log_block()) {
@@ -190,7 +221,7 @@ void upload_pass(operation_state& state) {
     if (firmware_operation.file_failed.test()) {
         out_printf("File upload failed\n");
         firmware_operation.file_failed.clear();
-        fail(state);
+        fail(state, "File upload failed");
         return;
     }
     switch (await_answer(firmware_operation.block_received.test(), state, budgets.file_block,
@@ -217,7 +248,7 @@ void upload_pass(operation_state& state) {
         return;
     case wait_result::gave_up:
         out_printf("Unable to get the file from the unit. Too many retries\n\r");
-        fail(state);
+        fail(state, "Unable to get the file from the unit. Too many retries");
         return;
     }
 }
@@ -243,9 +274,19 @@ void log_pass(operation_state& state, loader_display& display) {
         firmware_operation.expected_seq = 0;
         state = operation_state::idle;
         firmware_operation.redraw_request = 1;
-        note_operation_failed();
+        note_operation_failed("Unable to get the log from the unit. Too many retries");
         return;
     }
 }
 
 void abandon_upload() { discard_output(); }
+
+void upload_into_memory(bool into_memory) {
+    read_back.into_memory = into_memory;
+    read_back.data.clear();
+    read_back.complete = false;
+}
+
+bool read_back_complete() { return read_back.complete; }
+
+const std::vector<std::uint8_t>& read_back_data() { return read_back.data; }

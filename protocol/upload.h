@@ -3,6 +3,9 @@
 // reports) and the unit's log (written to "log.txt", and listed on screen when asked).
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "protocol/display.h"
 #include "protocol/operation_state.h"
 
@@ -12,6 +15,14 @@ void upload_pass(operation_state& state);
 // fetching_log and fetching_log_to_view: one pass of the log retrieval; the second lists the
 // log at the end.
 void log_pass(operation_state& state, loader_display& display);
+
+// Where the next upload goes: into a file of the output folder (the normal get), or into
+// memory, where a command-line run compares it with what it loaded. Set before the upload
+// starts; what an earlier one left in memory is dropped.
+void upload_into_memory(bool into_memory);
+// After an upload into memory: whether every block came and the CRC-32 matched, and the data.
+bool read_back_complete();
+const std::vector<std::uint8_t>& read_back_data();
 
 // An upload given up before its last block (another operation started, the end of the run):
 // its unfinished file is removed.

@@ -4,7 +4,7 @@
 # clang with its run-time libraries (libFuzzer and the sanitizers) for the fuzz targets.
 set -euo pipefail
 
-packages=(cmake make g++ ccache libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64 wine
+packages=(cmake make g++ ccache libgtest-dev googletest nlohmann-json3-dev g++-mingw-w64-x86-64-posix wine64 wine
           clang libclang-rt-14-dev)
 
 missing=()

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "platform/guarded_file.h"
 
@@ -30,6 +31,10 @@ bool os_write_all(std::intptr_t handle, const std::uint8_t* data, std::size_t le
 }
 
 bool os_close(std::intptr_t handle) { return ::close(static_cast<int>(handle)) == 0; }
+
+bool os_replace_now(const char* from, const char* to) noexcept {
+    return ::rename(from, to) == 0;
+}
 
 bool os_remove_now(const char* path) noexcept { return unlink(path) == 0; }
 

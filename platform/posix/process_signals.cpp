@@ -11,8 +11,11 @@ namespace {
 
 std::atomic<bool> installed{false};
 
+// A process ended by a signal shows as 128 + its number to a shell.
+constexpr int signal_status_base = 128;
+
 void on_signal(int signal_number) {
-    run_signal_handlers();
+    run_signal_handlers(signal_status_base + signal_number);
     signal(signal_number, SIG_DFL);
     raise(signal_number);
 }

@@ -34,6 +34,10 @@ bool os_write_all(std::intptr_t handle, const std::uint8_t* data, std::size_t le
 
 bool os_close(std::intptr_t handle) { return CloseHandle(as_handle(handle)) != 0; }
 
+bool os_replace_now(const char* from, const char* to) noexcept {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 bool os_remove_now(const char* path) noexcept { return DeleteFileA(path) != 0; }
 
 void os_write_stdout_now(const char* data, std::size_t length) noexcept {

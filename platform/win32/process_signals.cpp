@@ -12,7 +12,8 @@ namespace {
 std::atomic<bool> installed{false};
 
 BOOL WINAPI on_console_event(DWORD) {
-    run_signal_handlers();
+    // The default handler that runs next ends the process with this code.
+    run_signal_handlers(static_cast<int>(STATUS_CONTROL_C_EXIT));
     return FALSE;
 }
 

@@ -853,7 +853,7 @@ TEST_F(BatchTransfer, ARunThatCannotConnectEndsWithFourAndAnInteractiveOneWithZe
 }
 
 TEST_F(BatchTransfer, AStartedRunForgetsTheFailuresOfAnEarlierOne) {
-    note_operation_failed();
+    note_operation_failed("an earlier run");
     parse({"+get_log"});
     session loop(options);
     connect(loop, 0);

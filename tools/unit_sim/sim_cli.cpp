@@ -121,6 +121,7 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
             option == "--verbose" || option == "--boot-delay" || option == "--corrupt" ||
             option == "--corrupt-answers" || option == "--drop" || option == "--noise" ||
             option == "--drop-bytes" || option == "--dl-fail-at" || option == "--boot-fail-to" ||
+            option == "--corrupt-stored-byte" ||
             option == "--seed" || option == "--record" || option == "--dump-dir" ||
             option == "--load-bank";
         if (!known) {
@@ -191,6 +192,12 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
                 return bad("a chunk number 0 to 65535");
             }
             line.unit.faults.dl_fail_at_chunk = *n;
+        } else if (option == "--corrupt-stored-byte") {
+            const auto n = parse_number<std::uint32_t>(text);
+            if (!n) {
+                return bad("a byte offset");
+            }
+            line.unit.faults.corrupt_stored_byte = *n;
         } else if (option == "--boot-fail-to") {
             const auto n = parse_number<unsigned>(text);
             if (!n || *n > 3) {
@@ -247,6 +254,9 @@ Faults:
   --silent            answer nothing at all
   --wrong-block-once  give the first FILE_ACK a wrong block number
   --wrong-crc         report a wrong CRC-32 of the stored images and EEPROMs (data stay right)
+  --corrupt-stored-byte N
+                      store byte N of every download inverted, with the record's CRC-32 of
+                      what is stored (only a comparison with the file shows it)
   --boot-fail-to B    every boot to banks 1-3 fails and the unit ends in bank B
   --seed S            seed of the random faults (default 1)
 

@@ -321,8 +321,14 @@ void unit_core::on_dl_data(std::span<const std::uint8_t> message, sim_clock::tim
         trace_.note(at, "chunk %u again: acknowledged, not stored twice", unsigned{result.chunk});
         break;
     case download_session::verdict::complete: {
-        const download_description& d = download_.description();
-        if (store_download(view_.memory, d, download_.content())) {
+        download_description d = download_.description();
+        std::vector<std::uint8_t> content = download_.content();
+        if (const std::optional<std::uint32_t> bad = faults_.faults().corrupt_stored_byte;
+            bad && *bad < content.size()) {
+            content[*bad] = static_cast<std::uint8_t>(~content[*bad]);
+            d.file_crc = crc32_file(content.data(), content.size(), 0xFFFFFFFFU);
+        }
+        if (store_download(view_.memory, d, content)) {
             trace_.note(at, "stored \"%s\" in %s: %zu bytes, CRC-32 %08X", d.file_name.c_str(),
                         store_text(d.file_type, d.index).c_str(), download_.content().size(),
                         static_cast<unsigned>(d.file_crc));

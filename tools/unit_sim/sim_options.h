@@ -34,6 +34,10 @@ struct sim_faults {
     // FLASH_INFO and EEPROM_ACK report a wrong CRC-32 for what is stored; the data sent for a
     // FILE_REQ stay correct.
     bool wrong_crc = false;
+    // The byte at this offset of every image or EEPROM downloaded is stored with its bits
+    // inverted (a flash cell that failed); the unit's record then holds the CRC-32 of what it
+    // stores, so that only a comparison with the file shows the difference.
+    std::optional<std::uint32_t> corrupt_stored_byte;
 };
 
 struct sim_unit_options {

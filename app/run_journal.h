@@ -1,0 +1,38 @@
+// The operations of a command-line run, in the order performed, with how each ended: what the
+// run's report lists. An operation fails when a failure was noted while it ran.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct journal_entry {
+    std::string operation;  // "connect", "load_fw", "get_prom", "verify", ...
+    std::string file;       // the file loaded or compared, when there is one
+    std::string target;     // "bank 2", "PA channel 3", ..., when there is one
+    std::string outcome;    // "ok", "failed", or "interrupted" while it runs
+    std::string message;    // what made it fail
+};
+
+class run_journal {
+public:
+    // An operation starts (the one running, if any, is ended first).
+    void begin(std::string operation, std::string file = {}, std::string target = {});
+    // The running operation has ended; nothing when none runs.
+    void end();
+    // An operation that was refused before it started: recorded as failed at once, with the
+    // reason of the failure just noted.
+    void refused(std::string operation, std::string file, std::string target);
+
+    bool running() const { return running_; }
+    const std::vector<journal_entry>& entries() const { return entries_; }
+
+private:
+    std::vector<journal_entry> entries_;
+    bool running_ = false;
+    std::uint32_t failures_at_begin_ = 0;
+};
+
+// How a bank or EEPROM channel is named in the report and in the verify lines: "bank 2",
+// "Controller EEPROM", "PA channel 3".
+std::string target_text(std::uint8_t file_type, std::uint8_t bank);

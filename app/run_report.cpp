@@ -1,0 +1,157 @@
+#include "app/run_report.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "console/banner.h"
+#include "files/written_files.h"
+#include "platform/exit_file.h"
+#include "platform/file_system.h"
+#include "protocol/bank_records.h"
+#include "protocol/fixed_text.h"
+#include "protocol/loader_state.h"
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+std::string hex32(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+template <std::size_t N>
+std::string text_of(const char (&field)[N]) {
+    return std::string(field_text(field));
+}
+
+json image_json(const image_descriptor& image, const image_notes& note) {
+    json j;
+    j["valid"] = image.status == 0;
+    j["name"] = text_of(image.file_name);
+    j["file_date"] = text_of(image.file_date);
+    j["download_date"] = text_of(image.download_date);
+    j["user"] = text_of(note.user);
+    j["comment"] = text_of(note.comment);
+    j["crc32"] = hex32(image.crc);
+    j["size"] = image.size;
+    j["address"] = hex32(image.flash_address);
+    return j;
+}
+
+json banks_json() {
+    json list = json::array();
+    for (std::size_t k = 0; k < bank_records; ++k) {
+        json bank;
+        bank["bank"] = k;
+        bank["reported"] = bank_reported(k);
+        if (bank_reported(k)) {
+            bank["image"] = image_json(banks[k].fpga, notes[k].fpga);
+            bank["software"] = image_json(banks[k].software, notes[k].software);
+        }
+        list.push_back(std::move(bank));
+    }
+    return list;
+}
+
+json operations_json(const run_journal& journal) {
+    json list = json::array();
+    for (const journal_entry& entry : journal.entries()) {
+        json op;
+        op["operation"] = entry.operation;
+        if (!entry.file.empty()) {
+            op["file"] = entry.file;
+        }
+        if (!entry.target.empty()) {
+            op["target"] = entry.target;
+        }
+        op["outcome"] = entry.outcome;
+        if (!entry.message.empty()) {
+            op["message"] = entry.message;
+        }
+        list.push_back(std::move(op));
+    }
+    return list;
+}
+
+json files_json() {
+    json list = json::array();
+    for (const written_file& file : written_files()) {
+        list.push_back({{"path", file.path}, {"size", file.size}, {"crc32", hex32(file.crc32)}});
+    }
+    return list;
+}
+
+constexpr const char* status_key = "\"exit_status\": ";
+
+}  // namespace
+
+std::string render_report(const report_link& link, const run_journal& journal,
+                          std::optional<int> exit_status) {
+    json report;
+    report["program"] = "Kestrel";
+    report["version"] = KESTREL_VERSION;
+    report["banner"] = std::string(kestrel_banner).substr(2);
+    if (link.serial) {
+        report["link"] = {{"kind", "serial"}, {"port", link.port}};
+    } else {
+        report["link"] = {{"kind", "card"}, {"board_type", link.board_type}};
+    }
+    report["banks"] = banks_json();
+    report["operations"] = operations_json(journal);
+    report["files"] = files_json();
+    report["exit_status"] = exit_status ? json(*exit_status) : json(nullptr);
+    return report.dump(2) + "\n";
+}
+
+std::optional<std::string> write_report(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".part";
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) {
+        return std::string(std::strerror(errno));
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const int write_error = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        remove_file(temporary);
+        return std::string(std::strerror(written ? errno : write_error));
+    }
+    if (!replace_file(temporary, path)) {
+        const std::string reason = std::strerror(errno);
+        remove_file(temporary);
+        return reason;
+    }
+    return std::nullopt;
+}
+
+void prepare_report_on_exit(const std::string& path, const report_link& link,
+                            const run_journal& journal) {
+    const std::string text = render_report(link, journal, std::nullopt);
+    const std::string placeholder = std::string(status_key) + "null";
+    const std::size_t at = text.rfind(placeholder);
+    if (at == std::string::npos) {
+        return;
+    }
+    const std::size_t value_at = at + std::strlen(status_key);
+    prepare_exit_file(path, text.substr(0, value_at), text.substr(value_at + 4));
+}
+
+std::optional<std::string> check_report_path(const std::string& path) {
+    if (path.empty()) {
+        return std::string("no file name given");
+    }
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (folder.empty()) {
+        return std::nullopt;  // the current folder
+    }
+    const std::optional<file_status> status = get_file_status(folder.string());
+    if (!status || !status->is_directory) {
+        return "there is no folder " + folder.string();
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,33 @@
+// The report of a command-line run for scripts: a JSON document with the program's version, the
+// link, the bank table as the unit last reported it, each operation with its outcome, each file
+// written, and the exit status. Written under a temporary name and then renamed, so that a
+// reader never sees half of it; prepared beforehand for a run that a signal or an error ends.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/run_journal.h"
+
+// The link of the run, as the report names it.
+struct report_link {
+    bool serial = false;
+    std::string port;    // serial: the port as the user named it ("COM3", "/dev/ttyUSB0")
+    int board_type = 0;  // card: 2, 5 or 6
+};
+
+// The document, with the exit status given, or null for none yet.
+std::string render_report(const report_link& link, const run_journal& journal,
+                          std::optional<int> exit_status);
+
+// Writes the text to `path` under a temporary name, then renames it; the reason when it fails.
+std::optional<std::string> write_report(const std::string& path, const std::string& text);
+
+// Keeps the report ready to be written if the run ends before write_report: the same document
+// with the status the process then ends with.
+void prepare_report_on_exit(const std::string& path, const report_link& link,
+                            const run_journal& journal);
+
+// The folder of a report file must exist: the reason when it does not (checked at start, so
+// that a long run is not done for a report that cannot be written).
+std::optional<std::string> check_report_path(const std::string& path);
