@@ -177,7 +177,7 @@ load_answer interactive_load(dialog_kind kind, answers a) {
     out_printf("  The following files can be loaded\n\n");
     const file_type_info* info = find_file_type(a.file_type);
     std::string name;
-    if (info == nullptr || pick_file(info->pattern, &name, name_limit) != pick_chosen) {
+    if (info == nullptr || pick_file(info->pattern, &name, name_limit) != pick_result::chosen) {
         return {load_result::failed, choice};
     }
     std::string comment;

@@ -48,16 +48,16 @@ std::optional<std::string> entry_at(const char* pattern, int number) {
 
 }  // namespace
 
-int pick_file(const char* pattern, std::string* chosen, std::size_t limit) {
+pick_result pick_file(const char* pattern, std::string* chosen, std::size_t limit) {
     out_write("\n");
     const std::vector<directory_entry> entries = find_entries(pattern);
     if (entries.empty()) {
         out_printf("  No %s files in current directory\n", pattern);
-        return pick_no_match;
+        return pick_result::no_match;
     }
     print_listing(entries);
     if (chosen == nullptr) {
-        return pick_chosen;
+        return pick_result::chosen;
     }
 
     out_write("\n  Type in the associated file no\n");
@@ -69,20 +69,20 @@ int pick_file(const char* pattern, std::string* chosen, std::size_t limit) {
     }
     if (!name) {
         out_write("\n  File not found\n");
-        return pick_nothing;
+        return pick_result::nothing;
     }
     // A shortened name would be the name of another file, or of none.
     if (limit != 0 && name->size() >= limit) {
         out_printf("\n  File name too long (%zu characters, at most %zu): %s\n", name->size(),
                    limit - 1, name->c_str());
-        return pick_nothing;
+        return pick_result::nothing;
     }
     *chosen = std::move(*name);
     out_printf("\n  Filename: %s\n", chosen->c_str());
-    return pick_chosen;
+    return pick_result::chosen;
 }
 
-int scan_directory() {
+pick_result scan_directory() {
     pick_file("*.bin");
     pick_file("*.srec");
     return pick_file("*.eeprom");

@@ -63,13 +63,10 @@ int read_byte() {
 }  // namespace
 
 void console_open() {
-    // The crash handling goes in first, also when there is no terminal to restore: a card
-    // driver installs its own fault handler in front of it later, and a handler installed after
-    // the driver's would take the driver's faults from it.
-    install_handlers();
     if (!stdin_is_terminal() || raw_mode.load()) {
         return;
     }
+    install_handlers();
     if (tcgetattr(STDIN_FILENO, &saved) != 0) {
         return;
     }

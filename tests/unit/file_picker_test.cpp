@@ -71,7 +71,7 @@ TEST_F(FilePicker, NoMatchingEntrySaysSoAndAsksNothing) {
     set_key_script("1\r");
     OutputCapture out;
     std::string chosen;
-    EXPECT_EQ(pick_file("*.eeprom", &chosen, 80), pick_no_match);
+    EXPECT_EQ(pick_file("*.eeprom", &chosen, 80), pick_result::no_match);
     EXPECT_EQ(out.text(), "\n  No *.eeprom files in current directory\n");
     EXPECT_FALSE(keys_ended());
 }
@@ -84,7 +84,7 @@ TEST_F(FilePicker, ListsEveryMatchAndPicksByItsListedNumber) {
     set_key_script("3\r");
     OutputCapture out;
     std::string chosen = "stale";
-    ASSERT_EQ(pick_file("*.bin", &chosen, 80), pick_chosen);
+    ASSERT_EQ(pick_file("*.bin", &chosen, 80), pick_result::chosen);
 
     const auto order = listed_order(out.text(), {"a.bin", "bb.bin", "ccc.bin"});
     const std::map<std::string, std::string> sizes = {
@@ -106,7 +106,7 @@ TEST_F(FilePicker, NumberOutsideTheListOrQuitChoosesNothing) {
         set_key_script(keys);
         OutputCapture out;
         std::string chosen = "stale";
-        EXPECT_EQ(pick_file("*.bin", &chosen, 80), pick_nothing);
+        EXPECT_EQ(pick_file("*.bin", &chosen, 80), pick_result::nothing);
         const std::string text = out.text();
         EXPECT_EQ(text.substr(text.rfind("\n  Type")),
                   "\n  Type in the associated file no\n" +
@@ -121,14 +121,14 @@ TEST_F(FilePicker, NameTooLongForTheCallerIsRefusedNotCut) {
     set_key_script("1\r");
     OutputCapture out;
     std::string chosen;
-    EXPECT_EQ(pick_file("*.bin", &chosen, 21), pick_nothing);
+    EXPECT_EQ(pick_file("*.bin", &chosen, 21), pick_result::nothing);
     EXPECT_EQ(chosen, "");
     EXPECT_TRUE(out.text().ends_with(
         "no\n1\n  File name too long (21 characters, at most 20): " + name + "\n"))
         << out.text();
 
     set_key_script("1\r");
-    EXPECT_EQ(pick_file("*.bin", &chosen, 22), pick_chosen);
+    EXPECT_EQ(pick_file("*.bin", &chosen, 22), pick_result::chosen);
     EXPECT_EQ(chosen, name);
 }
 
@@ -142,7 +142,7 @@ TEST_F(FilePicker, SizeAboveFourGigabytesIsPrintedWhole) {
         GTEST_SKIP() << "no sparse file of 5 GiB here: " << e.what();
     }
     OutputCapture out;
-    EXPECT_EQ(pick_file("*.bin"), pick_chosen);
+    EXPECT_EQ(pick_file("*.bin"), pick_result::chosen);
     EXPECT_EQ(out.text(), "\n" + head + row(1, "big.bin", "5368709123"));
 }
 
@@ -150,12 +150,12 @@ TEST_F(FilePicker, ScanListsTheThreeKindsInOrder) {
     make_file("a.bin", "12345");
     make_file("b.srec", "S0");
     OutputCapture out;
-    EXPECT_EQ(scan_directory(), pick_no_match);
+    EXPECT_EQ(scan_directory(), pick_result::no_match);
     EXPECT_EQ(out.take(), "\n" + head + row(1, "a.bin", "5") + "\n" + head + row(1, "b.srec", "2") +
                               "\n  No *.eeprom files in current directory\n");
 
     make_file("c.eeprom", "");
-    EXPECT_EQ(scan_directory(), pick_chosen);
+    EXPECT_EQ(scan_directory(), pick_result::chosen);
     EXPECT_NE(out.text().find(row(1, "c.eeprom", "0")), std::string::npos);
 }
 
