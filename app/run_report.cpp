@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "app/version.h"
 #include "console/banner.h"
 #include "files/written_files.h"
 #include "platform/exit_file.h"
@@ -94,7 +95,7 @@ std::string render_report(const report_link& link, const run_journal& journal,
                           std::optional<int> exit_status) {
     json report;
     report["program"] = "Kestrel";
-    report["version"] = KESTREL_VERSION;
+    report["version"] = kestrel_version;
     report["banner"] = std::string(kestrel_banner).substr(2);
     if (link.serial) {
         report["link"] = {{"kind", "serial"}, {"port", link.port}};

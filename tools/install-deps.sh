@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing Kestrel needs on a Debian machine, if anything is missing:
-# CMake and g++, GoogleTest, the mingw-w64 cross compiler for kestrel.exe, wine to run it, and
-# clang with its run-time libraries (libFuzzer and the sanitizers) for the fuzz targets.
+# CMake and g++, GoogleTest, the mingw-w64 cross compiler for kestrel.exe, wine to run it,
+# clang with its run-time libraries (libFuzzer and the sanitizers) for the fuzz targets, and
+# dpkg-dev and file, with which cpack works out the Debian packages' dependencies.
 set -euo pipefail
 
-packages=(cmake make g++ ccache libgtest-dev googletest nlohmann-json3-dev g++-mingw-w64-x86-64-posix wine64 wine
-          clang libclang-rt-14-dev)
+packages=(cmake make g++ ccache libgtest-dev googletest nlohmann-json3-dev
+          g++-mingw-w64-x86-64-posix wine64 wine clang libclang-rt-14-dev dpkg-dev file)
 
 missing=()
 for p in "${packages[@]}"; do
