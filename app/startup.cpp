@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/options.h"
+#include "app/port_choice.h"
 #include "app/session.h"
 #include "link/admxrc_wrapper.h"
 #include "link/card_link.h"
@@ -17,6 +18,7 @@
 #include "platform/console.h"
 #include "platform/output.h"
 #include "platform/process.h"
+#include "platform/serial_ports.h"
 #include "platform/user.h"
 #include "protocol/dispatcher.h"
 #include "protocol/loader_state.h"
@@ -93,6 +95,14 @@ void open_serial_link(std::uint32_t port_number) {
     use_link(&serial_link_of_run);
 }
 
+// The serial port named with /port, whose name check_port_options has found not empty.
+void open_named_serial_link(const std::string& name) {
+    loader_mode.store(1, std::memory_order_release);
+    serial_link.store(1, std::memory_order_release);
+    serial_open_named(name);
+    use_link(&serial_link_of_run);
+}
+
 void start_receiver(os_thread::procedure receiver) {
     os_error error;
     if (!receiver_thread.start(receiver, error)) {
@@ -120,6 +130,11 @@ void kestrel_main(int argc, const char* const* argv) {
     build_option_table(options);
     arg_block block = make_arg_block(options);
     parse_command_line(block, argc, argv);
+    check_port_options(options);
+    if (options[opt_list_ports].value.b) {
+        out_write(port_listing(list_serial_ports()));
+        process_exit(0);
+    }
 
     stop_receiver.store(0, std::memory_order_release);
     const std::uint32_t interface = options[opt_interface].value.u;
@@ -129,7 +144,10 @@ void kestrel_main(int argc, const char* const* argv) {
         // of its own in front of it, passing on what is not its own.
         process_catch_signals();
         console_open();
-        if (interface == 0) {
+        if (const std::string* port = named_port(options)) {
+            open_named_serial_link(*port);
+            start_receiver_with_dispatcher(&serial_receiver);
+        } else if (interface == 0) {
             open_card_link(options);
             start_receiver_with_dispatcher(&card_receiver);
         } else {
