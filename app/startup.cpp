@@ -5,6 +5,7 @@
 
 #include "app/options.h"
 #include "app/run_report.h"
+#include "app/port_choice.h"
 #include "app/session.h"
 #include "link/admxrc_wrapper.h"
 #include "link/card_link.h"
@@ -19,6 +20,7 @@
 #include "platform/console.h"
 #include "platform/output.h"
 #include "platform/process.h"
+#include "platform/serial_ports.h"
 #include "platform/user.h"
 #include "protocol/dispatcher.h"
 #include "protocol/loader_state.h"
@@ -95,6 +97,14 @@ void open_serial_link(std::uint32_t port_number) {
     use_link(&serial_link_of_run);
 }
 
+// The serial port named with /port, whose name check_port_options has found not empty.
+void open_named_serial_link(const std::string& name) {
+    loader_mode.store(1, std::memory_order_release);
+    serial_link.store(1, std::memory_order_release);
+    serial_open_named(name);
+    use_link(&serial_link_of_run);
+}
+
 void start_receiver(os_thread::procedure receiver) {
     os_error error;
     if (!receiver_thread.start(receiver, error)) {
@@ -122,6 +132,11 @@ void kestrel_main(int argc, const char* const* argv) {
     build_option_table(options);
     arg_block block = make_arg_block(options);
     parse_command_line(block, argc, argv);
+    check_port_options(options);
+    if (options[opt_list_ports].value.b) {
+        out_write(port_listing(list_serial_ports()));
+        process_exit(0);
+    }
     if (options[opt_report].given) {
         // Checked before anything is done: a long run must not end in a report it cannot write.
         const std::string& path = options[opt_report].value.text.value_or(std::string());
@@ -140,7 +155,12 @@ void kestrel_main(int argc, const char* const* argv) {
         // of its own in front of it, passing on what is not its own.
         process_catch_signals();
         console_open();
-        if (interface == 0) {
+        if (const std::string* port = named_port(options)) {
+            open_named_serial_link(*port);
+            link.serial = true;
+            link.port = *port;
+            start_receiver_with_dispatcher(&serial_receiver);
+        } else if (interface == 0) {
             open_card_link(options);
             link.board_type = card.board_type();
             start_receiver_with_dispatcher(&card_receiver);

@@ -1,5 +1,6 @@
-// The program's entry: the user name, the command line, the link chosen by /interface, the
-// receiver thread, the main loop, and the end of the run with its exit status.
+// The program's entry: the user name, the command line, the link chosen by /interface or /port
+// (or the list of serial ports), the receiver thread, the main loop, and the end of the run with
+// its exit status.
 #pragma once
 
 // Runs Kestrel with the command line; never returns (the process ends from here).

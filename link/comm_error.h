@@ -25,7 +25,7 @@ struct ECommError {
     int code = 0;
     std::uint32_t system_error = 0;
     std::string system_text;  // the system's text for system_error, taken with it
-    std::string port_name;    // "COM3"
+    std::string port_name;    // "COM3", or the name the user gave ("/dev/ttyUSB0")
 };
 
 // The exit status of a run ended by a serial-port failure.

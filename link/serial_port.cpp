@@ -196,6 +196,16 @@ int serial_open(std::uint32_t n, std::unique_ptr<serial_device> device) {
     return 0;
 }
 
+int serial_open_named(const std::string& name, std::unique_ptr<serial_device> device) {
+    if (name.empty()) {
+        return -1;
+    }
+    auto port = std::make_unique<CSerialPort>(device ? std::move(device) : make_serial_device());
+    port->serial_configure(name, serial_device_path(name));
+    serial_port.store(port.release(), std::memory_order_release);
+    return 0;
+}
+
 int Send_Message(const std::uint8_t* message, std::size_t n, int verbose_level) {
     return port_or_raise().Send_Message(message, n, verbose_level);
 }

@@ -1,6 +1,6 @@
-// The serial link: the one port COMn, opened at 115200 baud 8N1, carrying loader messages as
-// serial frames (or, in remote access, plain terminal bytes). Every failing port operation
-// raises ECommError.
+// The serial link: the one port (COMn, or a port the user named), opened at 115200 baud 8N1,
+// carrying loader messages as serial frames (or, in remote access, plain terminal bytes). Every
+// failing port operation raises ECommError.
 #pragma once
 
 #include <atomic>
@@ -41,7 +41,8 @@ public:
     explicit CSerialPort(std::unique_ptr<serial_device> device);
 
     // Opens and configures the port; does nothing when it is open already. `device_name` is
-    // what the system opens; the port name (COMn) is what messages show.
+    // what the system opens; the port name (COMn, or the name the user gave) is what messages
+    // show.
     void serial_configure(const std::string& name, const std::string& device_name);
 
     // Sends the serial frame of an n-byte message: 0 when sent, -1 when the message is longer
@@ -87,6 +88,11 @@ extern std::atomic<CSerialPort*> serial_port;
 // made then). A port that cannot be opened raises ECommError. `device` replaces the system's
 // port (tests).
 int serial_open(std::uint32_t n, std::unique_ptr<serial_device> device = nullptr);
+
+// Opens the port the user named (COM12, /dev/ttyUSB0): 0 when open, -1 for an empty name
+// (nothing is made then). Messages about the port show the name as given. A port that cannot
+// be opened raises ECommError.
+int serial_open_named(const std::string& name, std::unique_ptr<serial_device> device = nullptr);
 
 // The operations of the program's port, as the state machine, the console and the receiver
 // use them. Without an open port they raise ECommError code 7.

@@ -66,3 +66,8 @@ std::unique_ptr<serial_device> make_serial_device();
 // current directory when there is one (a link to /dev/ttyUSB0 or a pseudo-terminal), else
 // /dev/ttyS<n-1>.
 std::string serial_device_name(std::uint32_t port_number);
+
+// The device to open for a port the user named: on Windows \\.\COMn for a name COMn (in any
+// case), so that COM10 and above open too, and any other name as written (\\.\CNCA0); on Linux
+// the name itself (/dev/ttyUSB0, a /dev/serial/by-id link, or a file of the current directory).
+std::string serial_device_path(const std::string& port_name);

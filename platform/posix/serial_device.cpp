@@ -253,3 +253,5 @@ std::string serial_device_name(std::uint32_t port_number) {
     }
     return "/dev/ttyS" + std::to_string(port_number - 1);
 }
+
+std::string serial_device_path(const std::string& port_name) { return port_name; }

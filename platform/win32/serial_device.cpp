@@ -7,6 +7,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cctype>
+
 namespace {
 
 constexpr DWORD input_wait_ms = 25;  // how long a wait for input lasts at most
@@ -229,4 +232,12 @@ std::unique_ptr<serial_device> make_serial_device() {
 std::string serial_device_name(std::uint32_t port_number) {
     // The \\.\ form opens COM10 and above as well; plain "COM10" names no device.
     return "\\\\.\\COM" + std::to_string(port_number);
+}
+
+std::string serial_device_path(const std::string& port_name) {
+    const bool com_name = port_name.size() > 3 && _strnicmp(port_name.c_str(), "COM", 3) == 0 &&
+                          std::all_of(port_name.begin() + 3, port_name.end(), [](char c) {
+                              return std::isdigit(static_cast<unsigned char>(c)) != 0;
+                          });
+    return com_name ? "\\\\.\\" + port_name : port_name;
 }

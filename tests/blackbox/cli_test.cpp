@@ -105,3 +105,25 @@ TEST(CommandLine, WithoutTheCardsDriverTheCardLinkEndsTheRun) {
                missing, 255);
     expect_run({"/interface", "0", "+info"}, missing, 255);
 }
+
+TEST(CommandLine, PortIsRefusedWithInterfaceOrWithoutAName) {
+    const std::string both =
+        "Give either /port or /interface, not both: /port names the serial port, /interface "
+        "numbers it\n";
+    expect_run({"/port", "COM3", "/interface", "3", "+info"}, both, 255);
+    // Also with the card's /interface 0, and before +list_ports would list anything.
+    expect_run({"/interface", "0", "+list_ports", "/port", "COM3"}, both, 255);
+    expect_run({"/port", "", "+info"},
+               "/port needs the name of a serial port (+list_ports lists them)\n", 255);
+}
+
+TEST(CommandLine, APortThatCannotBeOpenedIsNamedAsGiven) {
+    const std::string name = target_is_wine() ? "COM250" : "/dev/kestrel-no-such-port";
+    const program_result r = run_kestrel({"/port", name, "+info"});
+    ASSERT_FALSE(r.timed_out) << target_name();
+    EXPECT_EQ(r.status, 2) << target_name() << ": " << r.out;
+    EXPECT_EQ(r.out.rfind("\nSerial port " + name + ": cannot open the port (error 8): ", 0), 0U)
+        << target_name() << ": " << r.out;
+    EXPECT_NE(r.out.find(" (system error 2)\n"), std::string::npos)
+        << target_name() << ": " << r.out;
+}
