@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/options.h"
+#include "app/progress_meter.h"
 #include "console/menu.h"
 #include "protocol/display.h"
 #include "protocol/operation_state.h"
@@ -50,6 +51,7 @@ private:
 
     option_table& options_;
     bool keep_going_ = true;
+    progress_meter progress_;  // the transfer's progress line on a terminal
 };
 
 // The whole loop: start, passes until the run is over, exit sequence. Returns the run's exit

@@ -3,6 +3,8 @@
 // reports) and the unit's log (written to "log.txt", and listed on screen when asked).
 #pragma once
 
+#include <cstdint>
+
 #include "protocol/display.h"
 #include "protocol/operation_state.h"
 
@@ -16,3 +18,11 @@ void log_pass(operation_state& state, loader_display& display);
 // An upload given up before its last block (another operation started, the end of the run):
 // its unfinished file is removed.
 void abandon_upload();
+
+// How much of the log the running fetch has taken in, in bytes: the blocks received and the
+// whole log, both 0 until its first block.
+struct log_fetch_count {
+    std::uint64_t done = 0;
+    std::uint64_t total = 0;
+};
+log_fetch_count log_fetch_progress();

@@ -35,11 +35,3 @@ bool os_write_all(std::intptr_t handle, const std::uint8_t* data, std::size_t le
 bool os_close(std::intptr_t handle) { return CloseHandle(as_handle(handle)) != 0; }
 
 bool os_remove_now(const char* path) noexcept { return DeleteFileA(path) != 0; }
-
-void os_write_stdout_now(const char* data, std::size_t length) noexcept {
-    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD written = 0;
-    if (out != INVALID_HANDLE_VALUE && out != nullptr) {
-        WriteFile(out, data, static_cast<DWORD>(length), &written, nullptr);
-    }
-}
