@@ -1,5 +1,7 @@
 #include "app/progress_meter.h"
 
+#include <utility>
+
 #include "console/progress_line.h"
 #include "platform/clock.h"
 #include "platform/output.h"

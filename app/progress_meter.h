@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 
 #include "protocol/operation_state.h"
 #include "protocol/transfer_progress.h"

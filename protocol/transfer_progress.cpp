@@ -48,38 +48,41 @@ transfer_progress log_progress() {
     return p;
 }
 
-}  // namespace
-
-bool is_transfer_state(operation_state state) noexcept {
+// The kind of transfer a state belongs to.
+std::optional<transfer_kind> kind_of(operation_state state) noexcept {
     switch (state) {
     case operation_state::preparing_download:
     case operation_state::awaiting_dl_ready:
     case operation_state::awaiting_info_ack:
     case operation_state::sending_chunk:
     case operation_state::awaiting_chunk_answer:
+        return transfer_kind::download;
     case operation_state::uploading:
+        return transfer_kind::upload;
     case operation_state::fetching_log:
     case operation_state::fetching_log_to_view:
-        return true;
-    default:
-        return false;
-    }
-}
-
-std::optional<transfer_progress> running_transfer(operation_state state) {
-    switch (state) {
-    case operation_state::preparing_download:
-    case operation_state::awaiting_dl_ready:
-    case operation_state::awaiting_info_ack:
-    case operation_state::sending_chunk:
-    case operation_state::awaiting_chunk_answer:
-        return download_progress(state);
-    case operation_state::uploading:
-        return upload_progress();
-    case operation_state::fetching_log:
-    case operation_state::fetching_log_to_view:
-        return log_progress();
+        return transfer_kind::log;
     default:
         return std::nullopt;
     }
+}
+
+}  // namespace
+
+bool is_transfer_state(operation_state state) noexcept { return kind_of(state).has_value(); }
+
+std::optional<transfer_progress> running_transfer(operation_state state) {
+    const std::optional<transfer_kind> kind = kind_of(state);
+    if (!kind) {
+        return std::nullopt;
+    }
+    switch (*kind) {
+    case transfer_kind::download:
+        return download_progress(state);
+    case transfer_kind::upload:
+        return upload_progress();
+    case transfer_kind::log:
+        return log_progress();
+    }
+    return std::nullopt;
 }
