@@ -109,6 +109,7 @@ bool session::pass() {
     if (op_state != operation_state::uploading) {
         abandon_upload();  // e.g. another operation started by a key: nothing is left behind
     }
+    progress_.update(op_state);
     if (waits_for_answer(op_state)) {
         wait_for_message(seen, answer_poll_ms);
     }
@@ -386,6 +387,7 @@ void session::list_log(int count, const std::uint8_t* entries, int entry_length,
 void session::finish() {
     // The closing message goes out while the receiver still holds the port open; only then is
     // the receiver told to stop (it closes the port on its way out).
+    progress_.clear();
     abandon_upload();
     if (loader_mode.load(std::memory_order_acquire) == 1) {
         send_loader_exit();

@@ -12,6 +12,7 @@
 #include "app/options.h"
 #include "app/run_journal.h"
 #include "app/run_report.h"
+#include "app/progress_meter.h"
 #include "console/menu.h"
 #include "protocol/display.h"
 #include "protocol/operation_state.h"
@@ -77,6 +78,7 @@ private:
         std::uint8_t bank = 0;
     };
     verify_state verify_;
+    progress_meter progress_;  // the transfer's progress line on a terminal
 };
 
 // The whole loop: start, passes until the run is over, exit sequence, the report. Returns the

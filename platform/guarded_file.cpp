@@ -5,6 +5,7 @@
 
 #include "platform/file_system.h"
 #include "platform/guarded_file_os.h"
+#include "platform/output_os.h"
 #include "platform/output.h"
 #include "platform/process.h"
 
@@ -29,6 +30,7 @@ void copy_text(char (&to)[text_room], const std::string& text) {
 void on_signal() {
     if (armed.exchange(false, std::memory_order_acq_rel)) {
         os_remove_now(armed_path);
+        out_status_clear_now();  // the notice goes on a line of its own
         os_write_stdout_now(armed_notice, armed_notice_length.load(std::memory_order_acquire));
     }
 }

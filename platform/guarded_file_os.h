@@ -1,6 +1,6 @@
 // The system's side of a guarded file, as each backend provides it: a file opened for writing
-// that may be removed while it is still open, and the two calls that are safe inside a signal
-// handler.
+// that may be removed while it is still open, and its removal, which is safe inside a signal
+// handler (the notice goes out through os_write_stdout_now of platform/output_os.h).
 #pragma once
 
 #include <cstddef>
@@ -16,5 +16,3 @@ bool os_replace_now(const char* from, const char* to) noexcept;
 
 // Removes the file by name, also while it is open. Async-signal-safe on Linux.
 bool os_remove_now(const char* path) noexcept;
-// Writes straight to standard output. Async-signal-safe on Linux.
-void os_write_stdout_now(const char* data, std::size_t length) noexcept;

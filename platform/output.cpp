@@ -4,7 +4,10 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 #include <vector>
+
+#include "platform/output_os.h"
 
 namespace {
 
@@ -28,14 +31,65 @@ const sink_slot& active() {
     return slot != nullptr ? *slot : default_slot;
 }
 
+// One write at a time, so that the status line's bookkeeping matches what reached the screen:
+// the main loop and the receiver thread both print.
+std::mutex write_lock;
+// The columns the status line covers, 0 while none is shown. Changed under write_lock; atomic
+// for the erase of a signal handler, which takes no lock.
+std::atomic<std::size_t> status_width{0};
+// The last two characters written (not counting the status line), to tell whether the cursor
+// stands on an empty line. The run starts on one.
+char tail_before_last = '\0';
+char tail_last = '\n';
+
+// A line ends with "\n"; the menu's lines end with "\n\r", which also leaves an empty line.
+bool line_is_empty() {
+    return tail_last == '\n' || (tail_last == '\r' && tail_before_last == '\n');
+}
+
+void note_written(const char* data, std::size_t size) {
+    if (size >= 2) {
+        tail_before_last = data[size - 2];
+    } else {
+        tail_before_last = tail_last;
+    }
+    tail_last = data[size - 1];
+}
+
+// Carriage return, `width` blanks, carriage return.
+std::string erasure(std::size_t width) {
+    std::string text(width + 2, ' ');
+    text.front() = '\r';
+    text.back() = '\r';
+    return text;
+}
+
+void erase_status_locked(const sink_slot& slot) {
+    const std::size_t width = status_width.exchange(0);
+    if (width != 0) {
+        const std::string text = erasure(width);
+        slot.sink(text.data(), text.size(), slot.context);
+    }
+}
+
+void reset_line_state() {
+    std::lock_guard<std::mutex> lock(write_lock);
+    status_width.store(0);
+    tail_before_last = '\0';
+    tail_last = '\n';
+}
+
 }  // namespace
 
 void out_write(const char* data, std::size_t size) {
     if (size == 0) {
         return;
     }
+    std::lock_guard<std::mutex> lock(write_lock);
     const sink_slot& slot = active();
+    erase_status_locked(slot);
     slot.sink(data, size, slot.context);
+    note_written(data, size);
 }
 
 void out_printf(const char* format, ...) {
@@ -65,6 +119,57 @@ void out_set_sink(out_sink sink, void* context) {
     current_sink.store(nullptr, std::memory_order_release);
     custom_slot = sink_slot{sink, context};
     current_sink.store(&custom_slot, std::memory_order_release);
+    reset_line_state();
 }
 
-void out_reset_sink() { current_sink.store(nullptr, std::memory_order_release); }
+void out_reset_sink() {
+    current_sink.store(nullptr, std::memory_order_release);
+    reset_line_state();
+}
+
+bool out_is_terminal() {
+    return current_sink.load(std::memory_order_acquire) == nullptr && os_stdout_is_terminal();
+}
+
+std::size_t out_terminal_columns() { return os_stdout_columns(); }
+
+void out_status(std::string_view text) {
+    std::lock_guard<std::mutex> lock(write_lock);
+    const std::size_t shown = status_width.load();
+    if (shown == 0 && !line_is_empty()) {
+        return;  // the line holds other text, which the status line would overwrite
+    }
+    std::string line = "\r";
+    line.append(text);
+    if (text.size() < shown) {
+        line.append(shown - text.size(), ' ');
+    }
+    const sink_slot& slot = active();
+    slot.sink(line.data(), line.size(), slot.context);
+    status_width.store(line.size() - 1);
+}
+
+void out_status_clear() {
+    if (status_width.load() == 0) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(write_lock);
+    erase_status_locked(active());
+}
+
+void out_status_clear_now() noexcept {
+    std::size_t width = status_width.exchange(0);
+    if (width == 0 || current_sink.load(std::memory_order_acquire) != nullptr) {
+        return;
+    }
+    std::array<char, 514> text{};
+    if (width > text.size() - 2) {
+        width = text.size() - 2;
+    }
+    text[0] = '\r';
+    for (std::size_t i = 1; i <= width; ++i) {
+        text[i] = ' ';
+    }
+    text[width + 1] = '\r';
+    os_write_stdout_now(text.data(), width + 2);
+}

@@ -49,6 +49,10 @@ bool write_block(int kind, std::size_t length, bool last) {
     return true;
 }
 
+// The log's layout as its last block taken in gave it, copied on the main loop while the
+// receiver leaves the report alone (between the block's flag and the next request).
+log_block_report log_layout;
+
 void ask_for_block(std::uint32_t block) {
     send_file_request(static_cast<std::uint16_t>(firmware_operation.chunk_size),
                       firmware_operation.bank, static_cast<std::uint16_t>(block),
@@ -192,6 +196,7 @@ void log_block(operation_state& state, loader_display& display) {
         note_operation_failed("Error in receiving the log. Seq no mismatch");
         return;
     }
+    log_layout = log_report;
     if (!is_last_log_block()) {
         ++firmware_operation.expected_seq;
         send_log_request(static_cast<std::uint8_t>(firmware_operation.expected_seq));
@@ -290,3 +295,13 @@ void upload_into_memory(bool into_memory) {
 bool read_back_complete() { return read_back.complete; }
 
 const std::vector<std::uint8_t>& read_back_data() { return read_back.data; }
+
+log_fetch_count log_fetch_progress() {
+    // Blocks of this fetch have been taken in once the expected number has moved on.
+    const std::uint64_t blocks = firmware_operation.expected_seq;
+    if (blocks == 0) {
+        return {};
+    }
+    const std::uint64_t entry = log_layout.entry_length;
+    return {blocks * log_layout.seq_no_size * entry, std::uint64_t{log_layout.max_entries} * entry};
+}

@@ -27,3 +27,11 @@ const std::vector<std::uint8_t>& read_back_data();
 // An upload given up before its last block (another operation started, the end of the run):
 // its unfinished file is removed.
 void abandon_upload();
+
+// How much of the log the running fetch has taken in, in bytes: the blocks received and the
+// whole log, both 0 until its first block.
+struct log_fetch_count {
+    std::uint64_t done = 0;
+    std::uint64_t total = 0;
+};
+log_fetch_count log_fetch_progress();

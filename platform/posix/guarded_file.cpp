@@ -37,17 +37,3 @@ bool os_replace_now(const char* from, const char* to) noexcept {
 }
 
 bool os_remove_now(const char* path) noexcept { return unlink(path) == 0; }
-
-void os_write_stdout_now(const char* data, std::size_t length) noexcept {
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::write(STDOUT_FILENO, data + done, length - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;  // the console has gone (SIGHUP): nothing more can be said
-        }
-        done += static_cast<std::size_t>(n);
-    }
-}

@@ -39,11 +39,3 @@ bool os_replace_now(const char* from, const char* to) noexcept {
 }
 
 bool os_remove_now(const char* path) noexcept { return DeleteFileA(path) != 0; }
-
-void os_write_stdout_now(const char* data, std::size_t length) noexcept {
-    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD written = 0;
-    if (out != INVALID_HANDLE_VALUE && out != nullptr) {
-        WriteFile(out, data, static_cast<DWORD>(length), &written, nullptr);
-    }
-}

@@ -1,0 +1,89 @@
+#include "app/progress_meter.h"
+
+#include <utility>
+
+#include "console/progress_line.h"
+#include "platform/clock.h"
+#include "platform/output.h"
+#include "platform/process.h"
+
+namespace {
+
+// Without a known width the line stays within the narrowest usual console.
+constexpr std::size_t default_columns = 80;
+
+// A run ended by a signal while the line is shown leaves the shell's prompt a clean line.
+void erase_on_signal() {
+    static bool registered = false;
+    if (!registered) {
+        registered = true;
+        process_on_signal(&out_status_clear_now);
+    }
+}
+
+bool same_transfer(const transfer_progress& a, const transfer_progress& b) {
+    // A restart of the same file (the log asked for again) counts down: a new transfer.
+    return a.kind == b.kind && a.name == b.name && b.done >= a.done;
+}
+
+}  // namespace
+
+void progress_meter::update(operation_state state) {
+    if (!is_transfer_state(state)) {
+        clear();
+        return;
+    }
+    const std::uint32_t now = tick_count_ms();
+    if (running_ && now - last_look_ < progress_refresh_ms) {
+        return;
+    }
+    running_ = true;
+    last_look_ = now;
+    if (!out_is_terminal()) {
+        return;
+    }
+    std::optional<transfer_progress> transfer = running_transfer(state);
+    if (!transfer) {
+        return;
+    }
+    if (!measured_ || !same_transfer(*measured_, *transfer)) {
+        first_tick_.reset();
+        first_done_ = 0;
+    }
+    if (!first_tick_ && transfer->done > 0) {
+        first_tick_ = now;
+        first_done_ = transfer->done;
+    }
+    const std::optional<double> bytes_per_second = rate(*transfer, now);
+    std::size_t columns = out_terminal_columns();
+    if (columns == 0) {
+        columns = default_columns;
+    }
+    erase_on_signal();
+    // One column short of the width: a line that reaches the last column wraps on a console.
+    out_status(progress_line(*transfer, bytes_per_second, columns - 1));
+    measured_ = std::move(transfer);
+}
+
+void progress_meter::clear() {
+    if (!running_) {
+        return;
+    }
+    out_status_clear();
+    running_ = false;
+    measured_.reset();
+    first_tick_.reset();
+    first_done_ = 0;
+}
+
+std::optional<double> progress_meter::rate(const transfer_progress& now,
+                                           std::uint32_t tick) const {
+    if (!first_tick_ || now.done <= first_done_) {
+        return std::nullopt;
+    }
+    const std::uint32_t elapsed = tick - *first_tick_;
+    if (elapsed < rate_settle_ms) {
+        return std::nullopt;
+    }
+    return static_cast<double>(now.done - first_done_) * 1000.0 / elapsed;
+}
