@@ -19,6 +19,8 @@ const char* operation_word(transfer_kind kind) {
         return "Download";
     case transfer_kind::upload:
         return "Upload";
+    case transfer_kind::verify:
+        return "Verify";
     case transfer_kind::log:
         return "Log";
     }

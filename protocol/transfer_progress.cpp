@@ -26,9 +26,15 @@ transfer_progress download_progress(operation_state state) {
 
 transfer_progress upload_progress() {
     transfer_progress p;
-    p.kind = transfer_kind::upload;
-    p.name = output_file_name(firmware_operation.file_type, firmware_operation.bank)
-                 .value_or(std::string());
+    if (reading_back()) {
+        // A read-back names the file it is compared with, not a file it does not write.
+        p.kind = transfer_kind::verify;
+        p.name = firmware_operation.file_path;
+    } else {
+        p.kind = transfer_kind::upload;
+        p.name = output_file_name(firmware_operation.file_type, firmware_operation.bank)
+                     .value_or(std::string());
+    }
     // The size is the file's own once the first block has been taken.
     if (firmware_operation.expected_seq > 0) {
         p.total = firmware_operation.file_size.load();
@@ -80,6 +86,7 @@ std::optional<transfer_progress> running_transfer(operation_state state) {
     case transfer_kind::download:
         return download_progress(state);
     case transfer_kind::upload:
+    case transfer_kind::verify:
         return upload_progress();
     case transfer_kind::log:
         return log_progress();

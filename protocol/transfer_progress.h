@@ -9,11 +9,12 @@
 
 #include "protocol/operation_state.h"
 
-enum class transfer_kind { download, upload, log };
+// verify: an upload read back into memory to be compared with the file just loaded.
+enum class transfer_kind { download, upload, verify, log };
 
 struct transfer_progress {
     transfer_kind kind = transfer_kind::download;
-    std::string name;        // the file sent, or the file being written
+    std::string name;        // the file sent, the file being written or the file compared
     std::uint64_t done = 0;  // bytes through
     std::uint64_t total = 0; // bytes in all; 0 while not yet known
 };

@@ -294,6 +294,8 @@ void upload_into_memory(bool into_memory) {
 
 bool read_back_complete() { return read_back.complete; }
 
+bool reading_back() { return read_back.into_memory; }
+
 const std::vector<std::uint8_t>& read_back_data() { return read_back.data; }
 
 log_fetch_count log_fetch_progress() {

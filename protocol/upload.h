@@ -22,6 +22,8 @@ void log_pass(operation_state& state, loader_display& display);
 void upload_into_memory(bool into_memory);
 // After an upload into memory: whether every block came and the CRC-32 matched, and the data.
 bool read_back_complete();
+// True while the upload under way reads back into memory.
+bool reading_back();
 const std::vector<std::uint8_t>& read_back_data();
 
 // An upload given up before its last block (another operation started, the end of the run):

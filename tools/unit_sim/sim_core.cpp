@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "link/byte_order.h"
+#include "link/crc.h"
 #include "tools/unit_sim/sim_samples.h"
 
 namespace {
