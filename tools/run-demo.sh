@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Kestrel and the simulated unit for Linux, starts the unit on COM3 in build/demo (the
 # port is the link build/demo/COM3 to a pseudo-terminal), runs a command-line session on it
-# (bank table, a download, the read-back, the log) and then Kestrel's menu.
+# (bank table, a download with its verify, the read-back, the log, a report) and then Kestrel's
+# menu.
 # With arguments only Kestrel's run with them takes place, for example: tools/run-demo.sh +info
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,7 +33,8 @@ fi
 
 # A demonstration image of 20 KiB, loaded into bank 2 and read back.
 head -c 20480 /dev/urandom >demo_fw.bin
-session=(/interface 3 +info /load_fw demo_fw.bin /bank 2 /comment "demo run" +get_fw +get_log)
+session=(/port COM3 +info /load_fw demo_fw.bin /bank 2 /comment "demo run" +verify +get_fw +get_log
+         /report report.json)
 echo
 echo "=== A command-line session: kestrel ${session[*]}"
 status=0
@@ -44,6 +46,7 @@ if [ -n "$readback" ] && cmp -s demo_fw.bin "${readback}FW_Bank2.bin"; then
 else
     echo "=== The image read back differs from demo_fw.bin or is missing."
 fi
+echo "=== The run's report for scripts is build/demo/report.json."
 echo
 echo "=== Now Kestrel's menu on the same unit (S shows the banks, Q quits)."
 sleep 3
