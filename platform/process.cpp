@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -22,16 +23,28 @@ std::array<std::atomic<void (*)()>, max_handlers> signal_handlers{};
 std::atomic<std::size_t> signal_handler_count{0};
 std::atomic<bool> signal_handlers_done{false};
 
-// Runs every handler once, whichever way out comes first.
+std::atomic<bool> handlers_finished{false};
+thread_local bool handlers_running_here = false;
+
+// Runs every handler once, whichever way out comes first. A second thread on its way out (the
+// receiver and the main loop may both meet a failing port) waits until the first has run them
+// all, so that it cannot end the process half-way through them, between a removed file and
+// the line that says so.
 void run_handlers() {
     if (handlers_done.exchange(true, std::memory_order_acq_rel)) {
+        while (!handlers_running_here && !handlers_finished.load(std::memory_order_acquire)) {
+            std::this_thread::yield();
+        }
         return;
     }
+    handlers_running_here = true;
     for (std::size_t k = handler_count.load(std::memory_order_acquire); k-- > 0;) {
         if (auto h = handlers[k].load(std::memory_order_acquire)) {
             h();
         }
     }
+    std::fflush(stdout);
+    handlers_finished.store(true, std::memory_order_release);
 }
 
 void call_hook(int status) {
