@@ -1,0 +1,37 @@
+// The ways out of the process: when two threads end the run at once, the second waits until
+// the first has run every exit handler, so no handler is cut off half-way.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "platform/process.h"
+
+namespace {
+
+bool ended_by_either(int status) {
+#ifdef _WIN32
+    return status == 2 || status == 3;
+#else
+    return WIFEXITED(status) && (WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 3);
+#endif
+}
+
+}  // namespace
+
+TEST(ProcessExitDeathTest, ASecondThreadOnItsWayOutWaitsForTheHandlers) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            process_at_exit([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                std::fputs("handlers done\n", stderr);
+                std::fflush(stderr);
+            });
+            std::thread first([] { process_exit(2); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            process_exit_now(3);
+        },
+        ended_by_either, "handlers done");
+}
