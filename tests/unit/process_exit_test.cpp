@@ -10,12 +10,9 @@
 
 namespace {
 
+// Either thread's status may be the one the process ends with.
 bool ended_by_either(int status) {
-#ifdef _WIN32
-    return status == 2 || status == 3;
-#else
-    return WIFEXITED(status) && (WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 3);
-#endif
+    return ::testing::ExitedWithCode(2)(status) || ::testing::ExitedWithCode(3)(status);
 }
 
 }  // namespace
