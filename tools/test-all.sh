@@ -22,6 +22,9 @@ tools/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 # The compiler cache, when present, also takes the files compiled with a precompiled header.
 export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
+# Paths are taken relative to the checkout, so that another clone of the sources, anywhere,
+# finds what an earlier one compiled.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 
 status=0
 summary=""
