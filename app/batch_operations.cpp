@@ -38,6 +38,18 @@ const char* operation_name(const option_table& options, int index) {
 
 std::string bank_text(std::int64_t bank) { return "bank " + std::to_string(bank); }
 
+// A bank that is not 0 to 3 refuses the operation: noted as a failure and journalled.
+void refuse_bank(const char* operation, const std::string& file, std::int32_t bank) {
+    note_operation_failed("Invalid bank " + std::to_string(bank));
+    journal_refused(operation, file, bank_text(bank));
+}
+
+// An EEPROM type that names no EEPROM refuses the operation the same way.
+void refuse_prom_type(const char* operation, const std::string& file, const std::string& type) {
+    note_operation_failed("Unknown EEPROM type \"" + type + "\"");
+    journal_refused(operation, file, type);
+}
+
 // Options standing beyond this argument position are never performed.
 constexpr int last_operation_position = 24;
 constexpr int run_ends = -1;
@@ -134,9 +146,8 @@ int load_image(const option_table& options, int index, operation_state& state) {
     const std::string& file = text_of(options[static_cast<std::size_t>(index)]);
     const std::optional<std::uint8_t> bank = choose_bank(options);
     if (!bank) {
-        note_operation_failed("Invalid bank " + std::to_string(static_cast<std::int32_t>(options[opt_bank].value.u)));
-        journal_refused(operation_name(options, index), file,
-                        bank_text(static_cast<std::int32_t>(options[opt_bank].value.u)));
+        refuse_bank(operation_name(options, index), file,
+                    static_cast<std::int32_t>(options[opt_bank].value.u));
         return run_ends;
     }
     const bool software = index == opt_load_sw;
@@ -152,9 +163,8 @@ int boot(const option_table& options, int index, operation_state& state) {
     // A refused bank ends the run even when the option is false.
     const std::optional<std::uint8_t> bank = choose_bank(options);
     if (!bank) {
-        note_operation_failed("Invalid bank " + std::to_string(static_cast<std::int32_t>(options[opt_bank].value.u)));
-        journal_refused(operation_name(options, index), {},
-                        bank_text(static_cast<std::int32_t>(options[opt_bank].value.u)));
+        refuse_bank(operation_name(options, index), {},
+                    static_cast<std::int32_t>(options[opt_bank].value.u));
         return run_ends;
     }
     if (!options[static_cast<std::size_t>(index)].value.b) {
@@ -173,8 +183,7 @@ int get_image(const option_table& options, int index, operation_state& state) {
     const auto bank = static_cast<std::int32_t>(options[opt_bank].value.u);
     if (check_bank(bank) != 0) {
         // This one is skipped, the run goes on.
-        note_operation_failed("Invalid bank " + std::to_string(bank));
-        journal_refused(operation_name(options, index), {}, bank_text(bank));
+        refuse_bank(operation_name(options, index), {}, bank);
         return index;
     }
     const bool software = index == opt_get_sw;
@@ -188,8 +197,7 @@ int get_image(const option_table& options, int index, operation_state& state) {
 int load_eeprom(const option_table& options, operation_state& state) {
     const std::string& file = text_of(options[opt_load_prom]);
     if (!select_eeprom(options, "loading", file.c_str(), "to")) {
-        note_operation_failed("Unknown EEPROM type \"" + text_of(options[opt_prom_type]) + "\"");
-        journal_refused("load_prom", file, text_of(options[opt_prom_type]));
+        refuse_prom_type("load_prom", file, text_of(options[opt_prom_type]));
         return opt_load_prom;
     }
     journal_begin("load_prom", file,
@@ -203,8 +211,7 @@ int get_eeprom(const option_table& options, operation_state& state) {
         return opt_get_prom;
     }
     if (!select_eeprom(options, "getting", "eeprom", "from")) {
-        note_operation_failed("Unknown EEPROM type \"" + text_of(options[opt_prom_type]) + "\"");
-        journal_refused("get_prom", {}, text_of(options[opt_prom_type]));
+        refuse_prom_type("get_prom", {}, text_of(options[opt_prom_type]));
         return opt_get_prom;
     }
     journal_begin("get_prom", {}, target_text(firmware_operation.file_type, firmware_operation.bank));

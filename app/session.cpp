@@ -324,8 +324,7 @@ void session::end_verify() {
         out_printf("Verified %s in %s: %zu bytes, CRC-32 0x%08X\n", file, target.c_str(),
                    loaded.size(), crc32_file(loaded.data(), loaded.size(), 0xFFFFFFFFu));
     } else {
-        out_printf("Verify failed: %s\n", failure.c_str());
-        note_operation_failed("Verify failed: " + failure);
+        report_operation_failure("Verify failed: " + failure + "\n");
     }
     upload_into_memory(false);
     journal_.end();

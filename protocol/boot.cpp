@@ -25,8 +25,7 @@ void take_report(operation_state& state, std::uint8_t report) {
     }
     // A failure report, or a third bank where neither is the boot loader's.
     if (report == boot_status_fail || (reached != asked && reached != 0 && asked != 0)) {
-        out_printf("\n  Bootload failed. Recovered to bank\n");
-        note_operation_failed("Bootload failed. Recovered to bank");
+        report_operation_failure("\n  Bootload failed. Recovered to bank\n");
         boot_ends(state);
     }
     firmware_operation.boot_status = boot_status_none;
@@ -49,8 +48,7 @@ void boot_waiting_step(operation_state& state, pace& boot_requests, pace& marks)
         take_report(state, report);
         return;
     case wait_result::gave_up:
-        out_printf("\n  Bootload failed\n\r");
-        note_operation_failed("Bootload failed");
+        report_operation_failure("\n  Bootload failed\n\r");
         boot_ends(state);
         firmware_operation.boot_status = boot_status_none;
         break;

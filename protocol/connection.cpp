@@ -75,8 +75,7 @@ bool connecting_step(operation_state& state) {
         break;
     }
     firmware_operation.link_state = link_not_connected;
-    out_printf("Unable to get Boot information from unit. Too many retries\n\r");
-    note_operation_failed("Unable to get Boot information from unit. Too many retries");
+    report_operation_failure("Unable to get Boot information from unit. Too many retries\n\r");
     state = operation_state::idle;
     firmware_operation.redraw_request = 1;
     return firmware_operation.batch_mode == 0;
@@ -99,8 +98,7 @@ void bank_records_step(operation_state& state, loader_display& display) {
         }
         return;
     case wait_result::gave_up:
-        out_printf("Unable to get Flash information from unit. Too many retries\n\r");
-        note_operation_failed("Unable to get Flash information from unit. Too many retries");
+        report_operation_failure("Unable to get Flash information from unit. Too many retries\n\r");
         state = operation_state::idle;
         firmware_operation.redraw_request = 1;
         return;

@@ -12,6 +12,9 @@
 inline constexpr int exit_operation_failed = 4;
 
 void note_operation_failed(std::string_view reason);
+// Prints the failure's line exactly as given and notes it, without the blanks and line ends
+// around it, as the reason.
+void report_operation_failure(std::string_view printed);
 bool operation_failed();
 // How many failures were noted so far, and the reason of the last one.
 std::uint32_t failures_noted();

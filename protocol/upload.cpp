@@ -275,11 +275,10 @@ void log_pass(operation_state& state, loader_display& display) {
         }
         return;
     case wait_result::gave_up:
-        out_printf("Unable to get the log from the unit. Too many retries\n\r");
+        report_operation_failure("Unable to get the log from the unit. Too many retries\n\r");
         firmware_operation.expected_seq = 0;
         state = operation_state::idle;
         firmware_operation.redraw_request = 1;
-        note_operation_failed("Unable to get the log from the unit. Too many retries");
         return;
     }
 }

@@ -43,8 +43,7 @@ wait_result await_answer(bool answered, operation_state& state, int& budget,
     if (budget == 0) {
         state = operation_state::idle;
         firmware_operation.redraw_request = 1;
-        out_printf("Timeout. Operation aborted\n");
-        note_operation_failed("Timeout. Operation aborted");
+        report_operation_failure("Timeout. Operation aborted\n");
         return wait_result::gave_up;
     }
     ++firmware_operation.retry_count;
