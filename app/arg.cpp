@@ -8,6 +8,7 @@
 #include "app/number_scan.h"
 #include "console/banner.h"
 #include "platform/process.h"
+#include "platform/visible_text.h"
 
 namespace {
 
@@ -38,6 +39,23 @@ const char* type_column(arg_type type) {
         return "path";
     }
     return "";
+}
+
+// How the range of a numeric type is told when a value beyond it is refused.
+const char* number_range_text(arg_type type) {
+    switch (type) {
+    case arg_float:
+    case arg_double:
+        return "a number from -3.4e38 to 3.4e38";
+    case arg_int:
+        return "a whole number from -2147483648 to 2147483647";
+    case arg_uint:
+        return "a whole number from 0 to 4294967295";
+    case arg_hex:
+        return "a hexadecimal number from 0 to FFFFFFFF";
+    default:
+        return "a value of its type";
+    }
 }
 
 bool is_prefix(char c) { return c == '-' || c == '/' || c == '+'; }
@@ -90,35 +108,36 @@ void reset_option(arg_option& option) {
     option.given = false;
 }
 
-void set_option_value(const char* text, arg_option& option, int index) {
+bool set_option_value(const char* text, arg_option& option, int index) {
+    // A number the type cannot hold is refused: a wrapped bank or port number would act on
+    // another bank or port than the one typed.
+    bool fits = true;
+    const auto take = [&fits](const auto& scan, auto& slot) {
+        if (scan.outcome == scan_outcome::number) {
+            slot = scan.value;
+        }
+        fits = scan.outcome != scan_outcome::out_of_range;
+    };
     switch (option.type) {
     case arg_float:
-        if (const auto v = scan_float(text)) {
-            option.value.f = *v;
-        }
+        take(scan_float(text), option.value.f);
         break;
-    case arg_double:
-        if (const auto v = scan_float(text)) {
-            option.value.d = static_cast<double>(*v);
-        }
+    case arg_double: {
+        const scanned<float> scan = scan_float(text);
+        take(scanned<double>{scan.outcome, static_cast<double>(scan.value)}, option.value.d);
         break;
+    }
     case arg_int:
-        if (const auto v = scan_signed(text)) {
-            option.value.i = *v;
-        }
+        take(scan_signed(text), option.value.i);
         break;
     case arg_uint: {
         // "0x" (lower-case x only) switches to hexadecimal; "0X1F" reads as decimal 0.
         const bool hex = std::strlen(text) >= 2 && text[0] == '0' && text[1] == 'x';
-        if (const auto v = hex ? scan_hex(text + 2) : scan_unsigned(text)) {
-            option.value.u = *v;
-        }
+        take(hex ? scan_hex(text + 2) : scan_unsigned(text), option.value.u);
         break;
     }
     case arg_hex:
-        if (const auto v = scan_hex(text)) {
-            option.value.u = *v;
-        }
+        take(scan_hex(text), option.value.u);
         break;
     case arg_string:
         option.value.text = text;
@@ -131,8 +150,12 @@ void set_option_value(const char* text, arg_option& option, int index) {
         // The prefix decides a boolean's value; the caller has set it.
         break;
     }
+    if (!fits) {
+        return false;
+    }
     option.given = true;
     option.position = index;
+    return true;
 }
 
 std::string format_default(const arg_option& option) {
@@ -249,7 +272,10 @@ int parse_command_line(arg_block& block, int argc, const char* const* argv) {
             }
             // The next argument is the value, whatever it looks like.
             ++i;
-            set_option_value(argv[i], *option, i);
+            if (!set_option_value(argv[i], *option, i)) {
+                arg_fatal(-1, "Option %s: %s is not %s\n", argument,
+                          visible_text(argv[i]).c_str(), number_range_text(option->type));
+            }
             continue;
         }
         if (prefix == '/') {

@@ -68,8 +68,9 @@ arg_option* find_option(int count, std::string_view word, arg_option* options);
 void reset_option(arg_option& option);
 
 // Converts `text` by the rule of the record's type into its value and marks the option given
-// at argument `index`. A number that cannot be read leaves the previous value in place.
-void set_option_value(const char* text, arg_option& option, int index);
+// at argument `index`. Text that holds no number leaves the previous value in place. A number
+// beyond the range of the type is refused: false, and the record is left as it was.
+bool set_option_value(const char* text, arg_option& option, int index);
 
 // The default as the usage table shows it (at most 127 characters).
 std::string format_default(const arg_option& option);

@@ -7,6 +7,7 @@
 #include "console/bank_table.h"
 #include "console/dialogs.h"
 #include "platform/output.h"
+#include "platform/visible_text.h"
 #include "protocol/actions.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
@@ -111,7 +112,7 @@ bool select_eeprom(const option_table& options, const char* verb, const char* wh
     if (!choice) {
         out_printf("Unknown EEPROM type \"%s\": use /prom_type with Controller, Charger, "
                    "PA1 to PA4 or TC1 to TC4\n",
-                   name.c_str());
+                   visible_text(name).c_str());
         return false;
     }
     firmware_operation.file_type = choice->file_type;
@@ -151,7 +152,8 @@ int load_image(const option_table& options, int index, operation_state& state) {
         return run_ends;
     }
     const bool software = index == opt_load_sw;
-    out_printf("Save %s %s to bank %d\n", software ? "SW" : "FW", file.c_str(), int{*bank});
+    out_printf("Save %s %s to bank %d\n", software ? "SW" : "FW", visible_text(file).c_str(),
+               int{*bank});
     journal_begin(operation_name(options, index), file, bank_text(*bank));
     firmware_operation.bank = *bank;
     firmware_operation.file_type = software ? file_type_software : file_type_fpga;

@@ -49,6 +49,19 @@ void progress_meter::update(operation_state state) {
     if (!measured_ || !same_transfer(*measured_, *transfer)) {
         first_tick_.reset();
         first_done_ = 0;
+        moved_tick_ = now;
+        moved_done_ = transfer->done;
+        retries_at_start_ = transfer->retries;
+    }
+    if (transfer->done != moved_done_) {
+        moved_tick_ = now;
+        moved_done_ = transfer->done;
+    }
+    // A unit that stops answering keeps the transfer waiting for its retries: say so, rather
+    // than leave a line that looks frozen.
+    std::optional<unit_silence> silence;
+    if (now - moved_tick_ >= silence_shown_ms) {
+        silence = unit_silence{(now - moved_tick_) / 1000u, transfer->retries - retries_at_start_};
     }
     if (!first_tick_ && transfer->done > 0) {
         first_tick_ = now;
@@ -61,7 +74,7 @@ void progress_meter::update(operation_state state) {
     }
     erase_on_signal();
     // One column short of the width: a line that reaches the last column wraps on a console.
-    out_status(progress_line(*transfer, bytes_per_second, columns - 1));
+    out_status(progress_line(*transfer, bytes_per_second, columns - 1, silence));
     measured_ = std::move(transfer);
 }
 

@@ -12,6 +12,8 @@
 inline constexpr std::uint32_t progress_refresh_ms = 100;
 // The rate is shown once the transfer has run this long since its first chunk or block.
 inline constexpr std::uint32_t rate_settle_ms = 500;
+// A transfer that has not moved for this long shows that it waits for the unit instead.
+inline constexpr std::uint32_t silence_shown_ms = 3000;
 
 class progress_meter {
 public:
@@ -31,4 +33,8 @@ private:
     std::optional<transfer_progress> measured_;
     std::optional<std::uint32_t> first_tick_;
     std::uint64_t first_done_ = 0;
+    // When the transfer last moved (or began), and the run's retries when it began.
+    std::uint32_t moved_tick_ = 0;
+    std::uint64_t moved_done_ = 0;
+    int retries_at_start_ = 0;
 };

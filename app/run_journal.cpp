@@ -37,20 +37,3 @@ void run_journal::refused(std::string operation, std::string file, std::string t
     entries_.push_back({std::move(operation), std::move(file), std::move(target), "failed",
                         last_failure_reason()});
 }
-
-std::string target_text(std::uint8_t file_type, std::uint8_t bank) {
-    const int channel = bank + 1;
-    switch (file_type) {
-    case file_type_fpga:
-    case file_type_software:
-        return "bank " + std::to_string(bank);
-    case file_type_controller:
-    case file_type_charger:
-        return std::string(device_name(file_type)) + " EEPROM";
-    case file_type_pa:
-    case file_type_tc:
-        return std::string(device_name(file_type)) + " channel " + std::to_string(channel);
-    default:
-        return "file type " + std::to_string(file_type);
-    }
-}

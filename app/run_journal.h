@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "files/file_types.h"
+
 struct journal_entry {
     std::string operation;  // "connect", "load_fw", "get_prom", "verify", ...
     std::string file;       // the file loaded or compared, when there is one
@@ -33,6 +35,3 @@ private:
     std::uint32_t failures_at_begin_ = 0;
 };
 
-// How a bank or EEPROM channel is named in the report and in the verify lines: "bank 2",
-// "Controller EEPROM", "PA channel 3".
-std::string target_text(std::uint8_t file_type, std::uint8_t bank);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
@@ -11,6 +12,8 @@
 #include "files/written_files.h"
 #include "platform/exit_file.h"
 #include "platform/file_system.h"
+#include "platform/output.h"
+#include "platform/visible_text.h"
 #include "protocol/bank_records.h"
 #include "protocol/fixed_text.h"
 #include "protocol/loader_state.h"
@@ -25,9 +28,13 @@ std::string hex32(std::uint32_t value) {
     return text;
 }
 
+// Every text goes in as valid UTF-8, whatever bytes the unit, the file system or the command
+// line gave it: JSON holds nothing else, and a reader must be able to parse every report.
+std::string text_of(std::string_view text) { return utf8_text(text); }
+
 template <std::size_t N>
 std::string text_of(const char (&field)[N]) {
-    return std::string(field_text(field));
+    return utf8_text(field_text(field));
 }
 
 json image_json(const image_descriptor& image, const image_notes& note) {
@@ -63,16 +70,16 @@ json operations_json(const run_journal& journal) {
     json list = json::array();
     for (const journal_entry& entry : journal.entries()) {
         json op;
-        op["operation"] = entry.operation;
+        op["operation"] = text_of(entry.operation);
         if (!entry.file.empty()) {
-            op["file"] = entry.file;
+            op["file"] = text_of(entry.file);
         }
         if (!entry.target.empty()) {
-            op["target"] = entry.target;
+            op["target"] = text_of(entry.target);
         }
-        op["outcome"] = entry.outcome;
+        op["outcome"] = text_of(entry.outcome);
         if (!entry.message.empty()) {
-            op["message"] = entry.message;
+            op["message"] = text_of(entry.message);
         }
         list.push_back(std::move(op));
     }
@@ -82,7 +89,7 @@ json operations_json(const run_journal& journal) {
 json files_json() {
     json list = json::array();
     for (const written_file& file : written_files()) {
-        list.push_back({{"path", file.path}, {"size", file.size}, {"crc32", hex32(file.crc32)}});
+        list.push_back({{"path", text_of(file.path)}, {"size", file.size}, {"crc32", hex32(file.crc32)}});
     }
     return list;
 }
@@ -98,7 +105,7 @@ std::string render_report(const report_link& link, const run_journal& journal,
     report["version"] = kestrel_version;
     report["banner"] = std::string(kestrel_banner).substr(2);
     if (link.serial) {
-        report["link"] = {{"kind", "serial"}, {"port", link.port}};
+        report["link"] = {{"kind", "serial"}, {"port", text_of(link.port)}};
     } else {
         report["link"] = {{"kind", "card"}, {"board_type", link.board_type}};
     }
@@ -106,7 +113,8 @@ std::string render_report(const report_link& link, const run_journal& journal,
     report["operations"] = operations_json(journal);
     report["files"] = files_json();
     report["exit_status"] = exit_status ? json(*exit_status) : json(nullptr);
-    return report.dump(2) + "\n";
+    // Every text is valid UTF-8 by now; should one not be, it is mended rather than thrown on.
+    return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 std::optional<std::string> write_report(const std::string& path, const std::string& text) {
@@ -130,6 +138,21 @@ std::optional<std::string> write_report(const std::string& path, const std::stri
     return std::nullopt;
 }
 
+bool write_run_report(const std::string& path, const report_link& link, const run_journal& journal,
+                      int exit_status) {
+    std::optional<std::string> error;
+    try {
+        error = write_report(path, render_report(link, journal, exit_status));
+    } catch (const std::exception& failure) {
+        error = failure.what();
+    }
+    if (error) {
+        out_printf("Report %s could not be written: %s\n", visible_text(path).c_str(),
+                   error->c_str());
+    }
+    return !error;
+}
+
 void prepare_report_on_exit(const std::string& path, const report_link& link,
                             const run_journal& journal) {
     const std::string text = render_report(link, journal, std::nullopt);
@@ -142,17 +165,33 @@ void prepare_report_on_exit(const std::string& path, const report_link& link,
     prepare_exit_file(path, text.substr(0, value_at), text.substr(value_at + 4));
 }
 
-std::optional<std::string> check_report_path(const std::string& path) {
+std::optional<std::string> check_report_path(const std::string& path,
+                                             const report_neighbours& neighbours) {
     if (path.empty()) {
         return std::string("no file name given");
     }
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    if (folder.empty()) {
-        return std::nullopt;  // the current folder
+    if (!folder.empty()) {
+        const std::optional<file_status> status = get_file_status(folder.string());
+        if (!status || !status->is_directory) {
+            return "there is no folder " + visible_text(folder.string());
+        }
     }
-    const std::optional<file_status> status = get_file_status(folder.string());
-    if (!status || !status->is_directory) {
-        return "there is no folder " + folder.string();
+    if (const std::optional<file_status> status = get_file_status(path)) {
+        if (status->kind == file_kind::directory) {
+            return std::string("it is a folder");
+        }
+        if (status->kind != file_kind::regular) {
+            return std::string("it is not a regular file (a device, a FIFO or a socket)");
+        }
+    }
+    for (const auto& [option, file] : neighbours.loads) {
+        if (same_file(path, file)) {
+            return "it is the file to load with " + option;
+        }
+    }
+    if (!neighbours.port_device.empty() && same_file(path, neighbours.port_device)) {
+        return "it is the serial port " + visible_text(neighbours.port_name);
     }
     return std::nullopt;
 }

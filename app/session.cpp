@@ -1,6 +1,7 @@
 #include "app/session.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "app/batch_operations.h"
 #include "console/banner.h"
@@ -338,8 +339,13 @@ void session::keep_report_ready() {
     }
     report_mark_ = mark;
     if (options_[opt_report].given) {
-        prepare_report_on_exit(options_[opt_report].value.text.value_or(std::string()), link_,
-                               journal_);
+        // Nothing that goes wrong with the report may end the run; should it not be prepared
+        // (no memory), the one prepared before stays, and the end of the run tries again.
+        try {
+            prepare_report_on_exit(options_[opt_report].value.text.value_or(std::string()),
+                                   link_, journal_);
+        } catch (const std::exception&) {
+        }
     }
 }
 
@@ -348,10 +354,8 @@ int session::finish_report(int status) {
         return status;
     }
     journal_.end();
-    const std::string path = options_[opt_report].value.text.value_or(std::string());
-    if (const std::optional<std::string> error =
-            write_report(path, render_report(link_, journal_, status))) {
-        out_printf("Report %s could not be written: %s\n", path.c_str(), error->c_str());
+    if (!write_run_report(options_[opt_report].value.text.value_or(std::string()), link_, journal_,
+                          status)) {
         status = exit_operation_failed;
     }
     cancel_exit_file();

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "app/batch_operations.h"
 #include "app/options.h"
 #include "app/run_report.h"
 #include "app/port_choice.h"
@@ -20,10 +21,13 @@
 #include "platform/console.h"
 #include "platform/output.h"
 #include "platform/process.h"
+#include "platform/serial_device.h"
 #include "platform/serial_ports.h"
+#include "platform/visible_text.h"
 #include "platform/user.h"
 #include "protocol/dispatcher.h"
 #include "protocol/loader_state.h"
+#include "protocol/run_outcome.h"
 #include "protocol/senders.h"
 
 namespace {
@@ -123,6 +127,44 @@ void start_receiver_with_dispatcher(os_thread::procedure receiver) {
     start_receiver(receiver);
 }
 
+// The files the run loads and the port it opens, which its report must not replace.
+report_neighbours report_neighbours_of(const option_table& options) {
+    report_neighbours neighbours;
+    for (const option_index load : {opt_load_fw, opt_load_sw, opt_load_prom}) {
+        const arg_option& option = options[load];
+        if (option.given && option.value.text && !option.value.text->empty()) {
+            neighbours.loads.emplace_back(std::string("/") + option.name, *option.value.text);
+        }
+    }
+    if (const std::string* port = named_port(options)) {
+        neighbours.port_name = *port;
+        neighbours.port_device = serial_device_path(*port);
+    } else if (const std::uint32_t interface = options[opt_interface].value.u; interface != 0) {
+        neighbours.port_name = "COM" + std::to_string(interface);
+        neighbours.port_device = serial_device_name(interface);
+    }
+    return neighbours;
+}
+
+// A command-line run with /report whose port cannot be opened still leaves its report: the
+// connection failed with the port's line, nothing else was done, and the status is the port's.
+void report_failed_start(const option_table& options, const report_link& link,
+                         const ECommError& error) {
+    if (!options[opt_report].given || !is_batch_run(options)) {
+        return;
+    }
+    std::string line = comm_error_line(error);
+    while (!line.empty() && (line.front() == '\n' || line.back() == '\n')) {
+        line.erase(line.front() == '\n' ? 0 : line.size() - 1, 1);
+    }
+    run_journal journal;
+    journal.begin("connect");
+    note_operation_failed(line);
+    journal.end();
+    write_run_report(options[opt_report].value.text.value_or(std::string()), link, journal,
+                     comm_error_exit_status);
+}
+
 }  // namespace
 
 void kestrel_main(int argc, const char* const* argv) {
@@ -140,8 +182,10 @@ void kestrel_main(int argc, const char* const* argv) {
     if (options[opt_report].given) {
         // Checked before anything is done: a long run must not end in a report it cannot write.
         const std::string& path = options[opt_report].value.text.value_or(std::string());
-        if (const std::optional<std::string> problem = check_report_path(path)) {
-            out_printf("Report file \"%s\" cannot be written: %s\n", path.c_str(), problem->c_str());
+        if (const std::optional<std::string> problem =
+                check_report_path(path, report_neighbours_of(options))) {
+            out_printf("Report file \"%s\" cannot be written: %s\n", visible_text(path).c_str(),
+                       problem->c_str());
             process_exit(exit_bad_report_path);
         }
     }
@@ -150,29 +194,34 @@ void kestrel_main(int argc, const char* const* argv) {
     const std::uint32_t interface = options[opt_interface].value.u;
     report_link link;
     int status = 0;
+    bool running = false;  // the session has started: it reports what happens from then on
     try {
         // The program's signal handling comes first: the card's driver may put a fault handler
         // of its own in front of it, passing on what is not its own.
         process_catch_signals();
         console_open();
         if (const std::string* port = named_port(options)) {
-            open_named_serial_link(*port);
             link.serial = true;
             link.port = *port;
+            open_named_serial_link(*port);
             start_receiver_with_dispatcher(&serial_receiver);
         } else if (interface == 0) {
             open_card_link(options);
             link.board_type = card.board_type();
             start_receiver_with_dispatcher(&card_receiver);
         } else {
-            open_serial_link(interface);
             link.serial = true;
             link.port = "COM" + std::to_string(interface);
+            open_serial_link(interface);
             start_receiver_with_dispatcher(&serial_receiver);
         }
+        running = true;
         status = run_operations(options, link, user_name, options[opt_verbose].value.u & 0xFFu,
                                 options[opt_safemode].value.b, options[opt_bank0].value.b);
     } catch (const ECommError& error) {
+        if (!running) {
+            report_failed_start(options, link, error);
+        }
         end_run_on_comm_error(error);
     }
     stop_receiver_and_exit(status, firmware_operation.batch_mode != 0);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/output.h"
+#include "platform/visible_text.h"
 #include "protocol/bank_records.h"
 #include "protocol/fixed_text.h"
 #include "protocol/loader_state.h"
@@ -10,10 +11,11 @@
 namespace {
 
 // A text of a record; a text that fills its whole slot without a NUL is shown up to the slot's
-// end and no further.
+// end and no further. The unit's texts are shown, never obeyed: a control character in them
+// appears in a visible form.
 template <std::size_t N>
 std::string shown(const char (&field)[N]) {
-    return std::string(field_text(field));
+    return visible_text(field_text(field));
 }
 
 // One row of two texts: the label, the image's text in 24 columns, two blanks, the software's.

@@ -10,6 +10,7 @@
 #include "console/keys.h"
 #include "files/file_types.h"
 #include "platform/output.h"
+#include "platform/visible_text.h"
 #include "protocol/loader_state.h"
 
 namespace {
@@ -140,9 +141,12 @@ bool ask_eeprom(const char* title, const char* channel_question, answers& a) {
 load_answer check_file(download_choice choice, const std::string& name, std::string_view comment,
                        bool interactive) {
     load_answer answer{load_result::failed, std::move(choice)};
-    const std::optional<file_facts> facts = read_file_info(name);
+    bool told = false;
+    const std::optional<file_facts> facts = read_file_info(name, &told);
     if (!facts) {
-        out_printf("  File \"%s\" does not exist\n", name.c_str());
+        if (!told) {
+            out_printf("  File \"%s\" does not exist\n", visible_text(name).c_str());
+        }
         return answer;
     }
     download_choice& c = answer.choice;
@@ -186,7 +190,7 @@ load_answer interactive_load(dialog_kind kind, answers a) {
         if (!read_line(comment, text_limit)) {
             comment.clear();
         }
-        out_printf("Comment: %s\n", comment.c_str());
+        out_printf("Comment: %s\n", visible_text(comment).c_str());
     }
     return check_file(std::move(choice), name, comment, true);
 }
@@ -201,7 +205,7 @@ load_answer check_load_file(const std::string& file, const std::string& comment)
     if (file.size() >= name_limit) {
         // Cut short it would name another file, or none.
         out_printf("  File name too long (%zu characters, at most %zu): %s\n", file.size(),
-                   name_limit - 1, file.c_str());
+                   name_limit - 1, visible_text(file).c_str());
         return {load_result::failed, {}};
     }
     return check_file({}, file, comment, false);

@@ -12,6 +12,7 @@
 #include "platform/file_system.h"
 #include "platform/local_time.h"
 #include "platform/output.h"
+#include "platform/visible_text.h"
 #include "protocol/loader_state.h"
 
 namespace {
@@ -20,11 +21,8 @@ std::string date_or_unknown(const std::optional<std::tm>& time) {
     return time ? date_text(*time) : date_text_unknown();
 }
 
-// Whether the file can be opened for reading. A directory cannot, on Linux as on Windows.
-bool can_open(const std::string& name, const std::optional<file_status>& status) {
-    if (status && status->is_directory) {
-        return false;
-    }
+// Whether the regular file can be opened for reading.
+bool can_open(const std::string& name) {
     std::FILE* file = std::fopen(name.c_str(), "rb");
     if (file == nullptr) {
         return false;
@@ -42,14 +40,33 @@ bool is_flash_type(int file_type) {
 
 }  // namespace
 
-std::optional<file_facts> read_file_info(const std::string& name) {
+std::optional<file_facts> read_file_info(const std::string& name, bool* told) {
     const std::optional<std::tm> now = local_time_now();
     const std::optional<file_status> status = get_file_status(name);
-    if (!can_open(name, status)) {
+    if (told != nullptr) {
+        *told = false;
+    }
+    // Only a regular file holds an image: opening a FIFO would wait for a writer, and a folder
+    // or a device is no file that "does not exist".
+    if (status && status->kind != file_kind::regular) {
+        out_printf(status->kind == file_kind::directory
+                       ? "  \"%s\" is a folder, not a file: nothing is loaded from it\n"
+                       : "  \"%s\" is not a regular file (a device, a FIFO or a socket): nothing "
+                         "is loaded from it\n",
+                   visible_text(name).c_str());
+        if (told != nullptr) {
+            *told = true;
+        }
+        return std::nullopt;
+    }
+    if (!can_open(name)) {
         return std::nullopt;
     }
     if (!status) {
-        out_printf("Could not read %s \n", name.c_str());
+        out_printf("Could not read %s \n", visible_text(name).c_str());
+        if (told != nullptr) {
+            *told = true;
+        }
         return std::nullopt;
     }
     // A larger size would be cut to its low 32 bits, and the unit given a wrong size.
@@ -71,14 +88,14 @@ bool confirm_file_info(const download_choice& choice) {
         out_printf("  Bank          : %i\n", static_cast<int>(choice.bank));
         out_printf("  File Type     : %s\n", find_file_type(choice.file_type)->label);
     }
-    out_printf("  File Name     : %s\n", name.c_str());
+    out_printf("  File Name     : %s\n", visible_text(name).c_str());
     // Unsigned, so that a file between 2 and 4 GiB does not show a negative size.
     out_printf("  File Size     : %u\n", static_cast<unsigned>(choice.size));
     out_printf("  File Time     : %s\n", choice.file_time.c_str());
     out_printf("  Download Time : %s\n", choice.download_time.c_str());
     if (flash) {
         out_printf("  User          : %s\n", firmware_operation.user.c_str());
-        out_printf("  Comment       : %s\n\n", comment.c_str());
+        out_printf("  Comment       : %s\n\n", visible_text(comment).c_str());
     }
     out_write("  OK to load this file Y/N?\n");
 

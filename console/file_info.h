@@ -14,10 +14,11 @@ struct file_facts {
     std::string download_time;  // now, the moment of the choice, as a date text
 };
 
-// The facts of the file; nothing when it cannot be opened, a directory included (no text), its
-// status cannot be read ("Could not read %s \n"), or it is too large for a 32-bit size (a line
-// saying so).
-std::optional<file_facts> read_file_info(const std::string& name);
+// The facts of the file; nothing when it cannot be opened (no text), its status cannot be read
+// ("Could not read %s \n"), it is too large for a 32-bit size (a line saying so), or it is a
+// folder, a device or a FIFO (a line saying so; *told is then set, so that the caller does not
+// add that the file does not exist).
+std::optional<file_facts> read_file_info(const std::string& name, bool* told = nullptr);
 
 // Shows the file table of the choice (with the user the unit records) and asks
 // "  OK to load this file Y/N?\n": true for y or Y.

@@ -11,6 +11,7 @@
 #include "platform/file_system.h"
 #include "platform/local_time.h"
 #include "platform/output.h"
+#include "platform/visible_text.h"
 
 namespace {
 
@@ -29,7 +30,8 @@ void print_listing(const std::vector<directory_entry>& entries) {
     for (const directory_entry& entry : entries) {
         ++number;
         // The full 64-bit size, so that a file above 2 GiB does not show as negative.
-        out_printf("%3d  %-30s %15llu %s\n", number, entry.name.c_str(),
+        // A file name may hold any byte but '/': shown, never obeyed.
+        out_printf("%3d  %-30s %15llu %s\n", number, visible_text(entry.name).c_str(),
                    static_cast<unsigned long long>(entry.size), entry_date(entry).c_str());
     }
 }
@@ -74,11 +76,11 @@ pick_result pick_file(const char* pattern, std::string* chosen, std::size_t limi
     // A shortened name would be the name of another file, or of none.
     if (limit != 0 && name->size() >= limit) {
         out_printf("\n  File name too long (%zu characters, at most %zu): %s\n", name->size(),
-                   limit - 1, name->c_str());
+                   limit - 1, visible_text(*name).c_str());
         return pick_result::nothing;
     }
     *chosen = std::move(*name);
-    out_printf("\n  Filename: %s\n", chosen->c_str());
+    out_printf("\n  Filename: %s\n", visible_text(*chosen).c_str());
     return pick_result::chosen;
 }
 

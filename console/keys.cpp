@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/console.h"
+#include "platform/line_edit.h"
 
 namespace {
 std::optional<std::string> script;
@@ -40,13 +41,13 @@ bool read_line(std::string& line, std::size_t limit) {
         return false;
     }
     while (script_at < script->size()) {
-        const char c = (*script)[script_at++];
-        if (c == '\n' || c == '\r') {
+        const auto c = static_cast<unsigned char>((*script)[script_at++]);
+        if (edit_line(line, c) == line_key::ended) {
             break;
         }
-        if (line.size() < limit) {
-            line.push_back(c);
-        }
+    }
+    if (line.size() > limit) {
+        line.resize(limit);
     }
     return true;
 }

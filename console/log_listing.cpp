@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/output.h"
+#include "platform/visible_text.h"
 
 int print_log_entries(int count, const std::uint8_t* entries, int entry_length,
                       std::size_t buffer_size) {
@@ -19,7 +20,9 @@ int print_log_entries(int count, const std::uint8_t* entries, int entry_length,
         const void* nul = std::memchr(slot, 0, stride);
         const std::size_t length =
             nul == nullptr ? stride : static_cast<std::size_t>(static_cast<const char*>(nul) - slot);
-        out_printf("%2d: %.*s\n", static_cast<int>(i), static_cast<int>(length), slot);
+        // The unit's text, with any control character in it shown instead of obeyed.
+        out_printf("%2d: %s\n", static_cast<int>(i),
+                   visible_text(std::string_view(slot, length)).c_str());
     }
     return 0;
 }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "platform/visible_text.h"
+
 namespace {
 
 constexpr const char* unknown = "--";
@@ -33,8 +35,19 @@ std::string kibibytes(std::uint64_t bytes) {
     return text;
 }
 
+// "waiting for the unit 14 s, asked again 2 times"
+std::string silence_text(const unit_silence& silence) {
+    std::string text = "waiting for the unit " + std::to_string(silence.seconds) + " s";
+    if (silence.asked_again > 0) {
+        text += ", asked again " + std::to_string(silence.asked_again) +
+                (silence.asked_again == 1 ? " time" : " times");
+    }
+    return text;
+}
+
 // Everything after the name.
-std::string figures(const transfer_progress& t, std::optional<double> rate) {
+std::string figures(const transfer_progress& t, std::optional<double> rate,
+                    const std::optional<unit_silence>& silence) {
     const bool total_known = t.total != 0;
     const bool rate_known = rate.has_value() && *rate > 0.0;
     std::string percent = " --";
@@ -48,6 +61,10 @@ std::string figures(const transfer_progress& t, std::optional<double> rate) {
         }
         percent = std::to_string(whole);
         percent.insert(0, 3 - std::min<std::size_t>(3, percent.size()), ' ');
+    }
+    if (silence) {
+        // The sizes give way to the wait, so that the line fits the usual 80 columns.
+        return "  " + percent + "%   " + silence_text(*silence);
     }
     std::string text = "  " + percent + "%   " + kibibytes(t.done) + "/" +
                        (total_known ? kibibytes(t.total) : unknown) + " KiB   ";
@@ -91,11 +108,12 @@ std::string duration_text(std::uint64_t seconds) {
 }
 
 std::string progress_line(const transfer_progress& transfer,
-                          std::optional<double> bytes_per_second, std::size_t width) {
+                          std::optional<double> bytes_per_second, std::size_t width,
+                          std::optional<unit_silence> silence) {
     const std::string head = std::string("  ") + operation_word(transfer.kind) + " ";
-    const std::string tail = figures(transfer, bytes_per_second);
+    const std::string tail = figures(transfer, bytes_per_second, silence);
     const std::size_t fixed = head.size() + tail.size();
-    std::string name = transfer.name;
+    std::string name = visible_text(transfer.name);
     if (fixed + name.size() > width && width >= fixed + shortest_name) {
         name = shortened(name, width - fixed);
     }

@@ -42,3 +42,20 @@ std::optional<std::string> output_file_name(int file_type, int index) {
     name += type->extension;
     return name;
 }
+
+std::string target_text(std::uint8_t file_type, std::uint8_t bank) {
+    const int channel = bank + 1;
+    switch (file_type) {
+    case file_type_fpga:
+    case file_type_software:
+        return "bank " + std::to_string(bank);
+    case file_type_controller:
+    case file_type_charger:
+        return std::string(device_name(file_type)) + " EEPROM";
+    case file_type_pa:
+    case file_type_tc:
+        return std::string(device_name(file_type)) + " channel " + std::to_string(channel);
+    default:
+        return "file type " + std::to_string(file_type);
+    }
+}

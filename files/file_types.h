@@ -35,3 +35,7 @@ const char* device_name(int file_type) noexcept;
 // Name of the file a fetched image or EEPROM is written to: index is the bank for types 1 and
 // 2 and the channel index for types 5 and 6 (written as index + 1). Empty for an unknown type.
 std::optional<std::string> output_file_name(int file_type, int index);
+
+// How a bank or EEPROM channel is named in messages, the report and the verify lines: "bank 2",
+// "Controller EEPROM", "PA channel 3" (bank is the channel index for PA and TC).
+std::string target_text(std::uint8_t file_type, std::uint8_t bank);

@@ -2,31 +2,22 @@
 // replaces it or the run ends.
 #include "files/image_file.h"
 
-#include <cstdio>
-#include <memory>
 #include <new>
 #include <optional>
 #include <stdexcept>
 
+#include "platform/binary_file.h"
 #include "platform/file_system.h"
 #include "platform/output.h"
+#include "platform/visible_text.h"
 
 std::vector<std::uint8_t> file_buffer;
-
-namespace {
-
-struct file_closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using file_handle = std::unique_ptr<std::FILE, file_closer>;
-
-}  // namespace
 
 bool refuse_too_large(const std::string& name, std::uint64_t size) {
     if (size <= max_load_size) {
         return false;
     }
-    out_printf("File %s is too large to load (%llu bytes, at most %llu)\n", name.c_str(),
+    out_printf("File %s is too large to load (%llu bytes, at most %llu)\n", visible_text(name).c_str(),
                static_cast<unsigned long long>(size),
                static_cast<unsigned long long>(max_load_size));
     return true;
@@ -35,40 +26,32 @@ bool refuse_too_large(const std::string& name, std::uint64_t size) {
 int load_file_to_memory(const std::string& name) {
     release_file_buffer();
 
-    // A directory is refused as Windows refuses to open one.
+    // A directory is refused as Windows refuses to open one; a device or a FIFO is refused too
+    // (its open would wait for a writer, and it holds no image).
     const std::optional<file_status> status = get_file_status(name);
-    file_handle file(status && status->is_directory ? nullptr : std::fopen(name.c_str(), "rb"));
-    if (!file) {
-        out_printf("Could not open %s \n", name.c_str());
-        return -1;
-    }
-    if (!status) {
-        out_printf("Could not read %s \n", name.c_str());
+    if (!status || status->kind != file_kind::regular) {
+        out_printf("Could not open %s \n", visible_text(name).c_str());
         return -1;
     }
     if (refuse_too_large(name, status->size)) {
         return -1;
     }
-
+    os_error error;
+    bool read = false;
     try {
-        file_buffer.resize(static_cast<std::size_t>(status->size));
+        read = read_binary_file(name, file_buffer, error);
     } catch (const std::bad_alloc&) {
-        release_file_buffer();
-        return -1;
+        read = false;
     } catch (const std::length_error&) {
-        release_file_buffer();
-        return -1;
+        read = false;
     }
-    const std::size_t got =
-        file_buffer.empty() ? 0 : std::fread(file_buffer.data(), 1, file_buffer.size(), file.get());
     // A read error part-way would send a truncated image as if it were the whole file; a file
     // that has shrunk since its status was taken is sent as it is now.
-    if (got == 0 || std::ferror(file.get()) != 0) {
-        out_printf("Could not read %s \n", name.c_str());
+    if (!read || file_buffer.empty() || file_buffer.size() > max_load_size) {
+        out_printf("Could not read %s \n", visible_text(name).c_str());
         release_file_buffer();
         return -1;
     }
-    file_buffer.resize(got);
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include "platform/file_system.h"
 #include "platform/guarded_file.h"
 #include "platform/output.h"
+#include "platform/visible_text.h"
 
 namespace {
 
@@ -25,6 +26,9 @@ public:
     // True when every byte has reached the file; a full disk shows at the block that did not
     // fit.
     bool write(const std::uint8_t* data, std::size_t length) { return file_.write(data, length); }
+
+    // Why the last write or finish failed, in the system's words; empty when it did not say.
+    const std::string& reason() const noexcept { return file_.error().text; }
 
     // Closes the file and gives it its own name; false (the temporary file removed) when
     // either fails.
@@ -67,12 +71,17 @@ int write_output(const std::string& folder, int kind, const std::string& name,
     if (!current_output.write(data, length)) {
         out_printf("Could not write to output file. Lenght %zu\n", length);
         if (current_output.is_open()) {
+            // Which file, and why: a full disk, a file size limit, a removed folder.
+            out_printf("Could not write %s: %s\n",
+                       visible_text(unfinished_path(current_output.path())).c_str(),
+                       current_output.reason().c_str());
             current_output.remove();
         }
         return OUT_NOT_WRITTEN;
     }
     if (closes(kind) && !current_output.finish()) {
-        out_printf("Could not name the finished file %s\n", current_output.path().c_str());
+        out_printf("Could not name the finished file %s: %s\n",
+                   visible_text(current_output.path()).c_str(), current_output.reason().c_str());
         return OUT_NOT_NAMED;
     }
     return 0;

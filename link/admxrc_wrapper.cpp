@@ -6,6 +6,7 @@
 #include "link/card_window.h"
 #include "platform/binary_file.h"
 #include "platform/output.h"
+#include "platform/visible_text.h"
 
 namespace {
 
@@ -127,15 +128,16 @@ bool CADMXRCWrapper::bind_admxrc2(library_handle library) {
 }
 
 std::string CADMXRCWrapper::admxrc3_text(admxrc_status status) const {
+    // The driver's text is shown as it is, save for control characters.
     const char* text = admxrc3_.get_status_string(status, 0);
-    return text != nullptr ? std::string(text) : std::string();
+    return text != nullptr ? visible_text(text) : std::string();
 }
 
 std::string CADMXRCWrapper::admxrc2_text(admxrc_status status) const {
     std::array<char, status_text_size> text{};
     admxrc2_.status_to_string(status, text.data(), static_cast<std::uint32_t>(text.size()));
     text.back() = '\0';
-    return std::string(text.data());
+    return visible_text(text.data());
 }
 
 void CADMXRCWrapper::close_card3() {

@@ -6,14 +6,26 @@
 #include <optional>
 #include <string>
 
+// What a name stands for. Only a regular file holds data that can be read whole, and only a
+// regular file may be replaced by one the program writes: "other" is a device (a serial port,
+// /dev/null, Windows' NUL or COM3), a FIFO or a socket, where an open may block or a rename
+// would put a plain file in the device's place.
+enum class file_kind { regular, directory, other };
+
 struct file_status {
     std::uint64_t size = 0;    // in bytes
     std::time_t modified = 0;  // last modification
     bool is_directory = false;
+    file_kind kind = file_kind::regular;
 };
 
-// The status of the named file or directory; nothing when the system cannot give it.
+// The status of the named file or directory (a symbolic link is followed); nothing when the
+// system cannot give it.
 std::optional<file_status> get_file_status(const std::string& name);
+
+// True when both names exist and stand for the same file (through links, other spellings of
+// the path or, on Linux, hard links).
+bool same_file(const std::string& a, const std::string& b);
 
 // Makes the folder. An existing folder is no error, and a failure is not reported here: it
 // shows when a file in the folder cannot be created.

@@ -84,7 +84,11 @@ bool guarded_file::write(const std::uint8_t* data, std::size_t length) {
     if (!is_open() || (length != 0 && data == nullptr)) {
         return false;
     }
-    return os_write_all(handle_, data, length);
+    if (!os_write_all(handle_, data, length)) {
+        error_ = last_os_error();  // taken at once: the removal that follows may change it
+        return false;
+    }
+    return true;
 }
 
 bool guarded_file::finish(const std::string& final_path) {
@@ -97,6 +101,7 @@ bool guarded_file::finish(const std::string& final_path) {
         disarm();
         return true;
     }
+    error_ = last_os_error();
     os_remove_now(path_.c_str());
     disarm();
     return false;

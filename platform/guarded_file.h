@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/os_error.h"
+
 class guarded_file {
 public:
     guarded_file() = default;
@@ -32,9 +34,14 @@ public:
 
     bool is_open() const noexcept { return handle_ != no_handle; }
 
+    // The system's account of the last write or finish that failed (a full disk: "No space
+    // left on device").
+    const os_error& error() const noexcept { return error_; }
+
     static constexpr std::intptr_t no_handle = -1;
 
 private:
     std::intptr_t handle_ = no_handle;
     std::string path_;
+    os_error error_;
 };

@@ -81,6 +81,18 @@ bool begin_get(std::uint8_t file_type, std::uint8_t bank, operation_state& state
                               " is unknown: the unit did not report what it holds");
         return false;
     }
+    if (is_flash_type(file_type) && bank < bank_records) {
+        // The size is known before the first request: a size whose block numbers would wrap
+        // is refused before anything is asked.
+        const bank_info& record = banks[bank];
+        const std::uint32_t size =
+            file_type == file_type_fpga ? record.fpga.size : record.software.size;
+        if (refuse_upload_size(file_type, bank, size, firmware_operation.chunk_size)) {
+            firmware_operation.redraw_request = 1;
+            return false;
+        }
+    }
+    expect_upload_of(file_type, bank);
     if (!is_flash_type(file_type)) {
         // Size and CRC come with EEPROM_ACK; should it be lost, an old size must not be taken
         // for this EEPROM's (the upload then ends on the size 0).

@@ -82,14 +82,19 @@ std::optional<transfer_progress> running_transfer(operation_state state) {
     if (!kind) {
         return std::nullopt;
     }
+    transfer_progress progress;
     switch (*kind) {
     case transfer_kind::download:
-        return download_progress(state);
+        progress = download_progress(state);
+        break;
     case transfer_kind::upload:
     case transfer_kind::verify:
-        return upload_progress();
+        progress = upload_progress();
+        break;
     case transfer_kind::log:
-        return log_progress();
+        progress = log_progress();
+        break;
     }
-    return std::nullopt;
+    progress.retries = firmware_operation.retry_count;
+    return progress;
 }

@@ -17,6 +17,7 @@ struct transfer_progress {
     std::string name;        // the file sent, the file being written or the file compared
     std::uint64_t done = 0;  // bytes through
     std::uint64_t total = 0; // bytes in all; 0 while not yet known
+    int retries = 0;         // requests of the whole run asked again after a time-out, so far
 };
 
 // True in the states of a transfer: a download from its file read to its last chunk's answer,

@@ -1,17 +1,20 @@
 #include "protocol/upload.h"
 
 #include <algorithm>
+#include <cctype>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "files/file_types.h"
 #include "files/output_files.h"
 #include "files/timestamp.h"
 #include "files/written_files.h"
 #include "link/crc.h"
 #include "platform/output.h"
 #include "protocol/display.h"
+#include "protocol/download.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 #include "protocol/run_outcome.h"
@@ -22,6 +25,15 @@ namespace {
 
 // The CRC-32 of the blocks received so far, carried from block to block.
 std::uint32_t running_crc = 0;
+
+// What the get under way asked for. EEPROM_ACK names the type and channel it answers for, and
+// the loader record takes them; an answer for anything else must not be fetched under this
+// get's name.
+struct asked_target {
+    std::uint8_t file_type = 0;
+    std::uint8_t bank = 0;
+};
+asked_target asked;
 
 // An upload that reads back into memory instead of a file, for a comparison.
 struct read_back_state {
@@ -73,6 +85,36 @@ void fail(operation_state& state, std::string_view reason) {
     finish(state);
 }
 
+// The image or EEPROM as a message names it: "the FPGA image of bank 2", "PA channel 3".
+std::string image_text(std::uint8_t file_type, std::uint8_t index) {
+    if (file_type == file_type_fpga || file_type == file_type_software) {
+        return std::string(file_type == file_type_fpga ? "the FPGA image" : "the software image") +
+               " of bank " + std::to_string(index);
+    }
+    if (find_file_type(file_type) == nullptr) {
+        return "file type " + std::to_string(file_type) + " with index " + std::to_string(index);
+    }
+    return target_text(file_type, index);
+}
+
+// An EEPROM_ACK for another type or channel than the get asked for has changed the loader
+// record: the get ends before anything is fetched, and the record names what was asked again.
+bool answered_for_another(operation_state& state) {
+    const std::uint8_t type = firmware_operation.file_type;
+    const std::uint8_t bank = firmware_operation.bank;
+    if (type == asked.file_type && bank == asked.bank) {
+        return false;
+    }
+    const std::string text = "EEPROM_ACK names " + image_text(type, bank) + ", but " +
+                             image_text(asked.file_type, asked.bank) +
+                             " was asked for. Nothing is fetched";
+    out_printf("%s\n", text.c_str());
+    firmware_operation.file_type = asked.file_type;
+    firmware_operation.bank = asked.bank;
+    fail(state, text);
+    return true;
+}
+
 // What the first block fixes: the file's size and CRC-32 (from the bank record for a flash
 // image, from EEPROM_ACK for an EEPROM) and so the number of blocks. False, after a message,
 // when the upload cannot go on.
@@ -100,6 +142,9 @@ bool take_first_block(std::uint16_t length) {
     const std::uint32_t size = firmware_operation.file_size;
     if (size == 0) {
         out_printf("Upload ended: the unit reports no file there (size 0)\n");
+        return false;
+    }
+    if (refuse_upload_size(type, firmware_operation.bank, size, length)) {
         return false;
     }
     firmware_operation.seq_count = size / length + (size % length != 0 ? 1 : 0);
@@ -217,6 +262,9 @@ void log_block(operation_state& state, loader_display& display) {
 }  // namespace
 
 void upload_pass(operation_state& state) {
+    if (answered_for_another(state)) {
+        return;
+    }
     if (firmware_operation.boot_status.load(std::memory_order_acquire) != boot_status_none) {
         // The unit has rebooted (into its boot loader, to serve the upload): ask again.
         firmware_operation.active_bank = firmware_operation.current_bank;
@@ -284,6 +332,27 @@ void log_pass(operation_state& state, loader_display& display) {
 }
 
 void abandon_upload() { discard_output(); }
+
+void expect_upload_of(std::uint8_t file_type, std::uint8_t bank) { asked = {file_type, bank}; }
+
+bool refuse_upload_size(std::uint8_t file_type, std::uint8_t bank, std::uint32_t size,
+                        std::uint32_t block_length) {
+    const std::uint64_t blocks =
+        block_length == 0 ? 0 : (std::uint64_t{size} + block_length - 1) / block_length;
+    const std::uint64_t largest = std::uint64_t{max_chunks} * firmware_operation.chunk_size;
+    if (blocks <= max_chunks && size <= largest) {
+        return false;
+    }
+    std::string what = image_text(file_type, bank);
+    what[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(what[0])));
+    out_printf("%s is reported as %u bytes, in %llu blocks of %u bytes: more than Kestrel can "
+               "fetch (%u blocks, %llu bytes). Nothing is fetched\n",
+               what.c_str(), size, static_cast<unsigned long long>(blocks), block_length,
+               max_chunks, static_cast<unsigned long long>(largest));
+    note_operation_failed(what + " is reported as " + std::to_string(size) +
+                          " bytes: more than Kestrel can fetch");
+    return true;
+}
 
 void upload_into_memory(bool into_memory) {
     read_back.into_memory = into_memory;

@@ -26,6 +26,16 @@ bool read_back_complete();
 bool reading_back();
 const std::vector<std::uint8_t>& read_back_data();
 
+// The file type and bank or channel the get asked for: an EEPROM_ACK that names another one
+// ends the get with a message naming both, before anything is fetched. Set before the request.
+void expect_upload_of(std::uint8_t file_type, std::uint8_t bank);
+
+// True, after a message giving the size and the failure noted, when a file of `size` bytes
+// in blocks of `block_length` bytes needs more blocks than a block number can count or is
+// larger than the largest image Kestrel can load: its block numbers would wrap.
+bool refuse_upload_size(std::uint8_t file_type, std::uint8_t bank, std::uint32_t size,
+                        std::uint32_t block_length);
+
 // An upload given up before its last block (another operation started, the end of the run):
 // its unfinished file is removed.
 void abandon_upload();

@@ -1,4 +1,4 @@
-// Whole-file reading on POSIX: open, fstat for the size, read until done, with a hint that the
+// Whole-file reading on POSIX: open, fstat for the kind and size, read until done, with a hint that the
 // file is read front to back.
 #include "platform/binary_file.h"
 
@@ -22,7 +22,9 @@ private:
 }  // namespace
 
 bool read_binary_file(const std::string& name, std::vector<std::uint8_t>& data, os_error& error) {
-    const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO or a device in the file's place cannot hold the open up; a
+    // regular file reads the same either way.
+    const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         error = last_os_error();
         return false;
@@ -35,6 +37,10 @@ bool read_binary_file(const std::string& name, std::vector<std::uint8_t>& data, 
     }
     if (S_ISDIR(status.st_mode)) {
         error = os_error{static_cast<std::uint32_t>(EISDIR), os_error_text(EISDIR)};
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = os_error{0, not_regular_file_text};
         return false;
     }
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/line_edit.h"
+#include "platform/output.h"
 #include "platform/process.h"
 
 namespace {
@@ -110,10 +112,11 @@ bool console_input_ended() { return ended && pending < 0; }
 
 bool console_read_line(std::string& line, std::size_t limit) {
     line.clear();
-    const bool was_raw = raw_mode.load();
-    if (was_raw) {
-        tcsetattr(STDIN_FILENO, TCSANOW, &saved);  // echoed, edited line input
-    }
+    // In single-key mode the terminal neither echoes nor edits: the line is edited here, so
+    // that Backspace works whether the terminal sends DEL or Ctrl-H. Without it (a terminal
+    // that could not be switched, or input from a pipe) the bytes are taken as they come, and
+    // an erase among them still takes away what it erases.
+    const bool echo = raw_mode.load();
     bool got_any = false;
     for (;;) {
         const int c = console_read_key();
@@ -121,16 +124,27 @@ bool console_read_line(std::string& line, std::size_t limit) {
             break;
         }
         got_any = true;
-        if (c == '\n' || c == '\r') {
+        std::size_t erased = 0;
+        const line_key result = edit_line(line, c, &erased);
+        if (result == line_key::ended) {
+            if (echo) {
+                out_write("\n", 1);
+            }
             break;
         }
-        if (line.size() < limit) {
-            line.push_back(static_cast<char>(c));
+        if (!echo) {
+            continue;
+        }
+        if (result == line_key::added) {
+            const char byte = static_cast<char>(c);
+            out_write(&byte, 1);
+        }
+        for (; erased > 0; --erased) {
+            out_write("\b \b", 3);
         }
     }
-    if (was_raw) {
-        raw_mode = false;
-        console_open();
+    if (line.size() > limit) {
+        line.resize(limit);
     }
     return got_any;
 }

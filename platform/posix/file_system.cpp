@@ -1,4 +1,4 @@
-// POSIX files and folders: stat, mkdir, and '/' between folder and name.
+// POSIX files and folders: stat (kind and identity), mkdir, and '/' between folder and name.
 #include "platform/file_system.h"
 
 #include <cstdio>
@@ -10,8 +10,18 @@ std::optional<file_status> get_file_status(const std::string& name) {
     if (stat(name.c_str(), &status) != 0) {
         return std::nullopt;
     }
+    const file_kind kind = S_ISREG(status.st_mode)   ? file_kind::regular
+                           : S_ISDIR(status.st_mode) ? file_kind::directory
+                                                     : file_kind::other;
     return file_status{static_cast<std::uint64_t>(status.st_size), status.st_mtime,
-                       S_ISDIR(status.st_mode)};
+                       S_ISDIR(status.st_mode), kind};
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 void make_folder(const std::string& name) {

@@ -25,6 +25,10 @@ bool read_binary_file(const std::string& name, std::vector<std::uint8_t>& data, 
         return false;
     }
     const handle_closer closer(file);
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        error = os_error{0, not_regular_file_text};
+        return false;
+    }
     LARGE_INTEGER size{};
     if (GetFileSizeEx(file, &size) == 0) {
         error = last_os_error();

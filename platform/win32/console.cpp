@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <deque>
 
+#include "platform/line_edit.h"
 #include "platform/process.h"
 
 namespace {
@@ -194,18 +195,15 @@ bool console_read_line(std::string& line, std::size_t limit) {
     if (was_raw) {
         SetConsoleMode(input, saved_mode | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
     }
+    // The console edits the line it reads itself; keys typed ahead of the question, and input
+    // from a pipe, are edited here the same way, so that a Backspace among them erases.
     bool got_any = false;
     bool finished = false;
-    // Keys typed ahead of the question belong to the line.
     while (!pending.empty() && !finished) {
         const int c = pending.front();
         pending.pop_front();
         got_any = true;
-        if (c == '\r' || c == '\n') {
-            finished = true;
-        } else if (line.size() < limit) {
-            line.push_back(static_cast<char>(c));
-        }
+        finished = edit_line(line, c) == line_key::ended;
     }
     while (!finished) {
         char c = 0;
@@ -219,15 +217,17 @@ bool console_read_line(std::string& line, std::size_t limit) {
             break;
         }
         got_any = true;
-        if (c == '\n') {
-            finished = true;
-        } else if (c != '\r' && line.size() < limit) {
-            line.push_back(c);  // a carriage return is followed by the line feed that ends it
+        // A carriage return is followed by the line feed that ends the line.
+        if (c != '\r') {
+            finished = edit_line(line, static_cast<unsigned char>(c)) == line_key::ended;
         }
     }
     if (was_raw) {
         raw_mode = false;
         console_open();
+    }
+    if (line.size() > limit) {
+        line.resize(limit);
     }
     return got_any;
 }

@@ -87,6 +87,14 @@ TEST(CommandLine, EveryParserFailureHasItsMessageAndStatus) {
                minus_one);
     expect_run({"/boot", "/h"}, "Boolean option boot should be specified as -boot or +boot\n",
                minus_one);
+    // A number past 32 bits is refused before anything is opened, not wrapped to another bank
+    // or port: the same on both homes, whose C libraries read such numbers differently.
+    expect_run({"/interface", "4294967299", "+info"},
+               "Option /interface: 4294967299 is not a whole number from 0 to 4294967295\n",
+               minus_one);
+    expect_run({"/bank", "4294967298", "/load_fw", "a.bin"},
+               "Option /bank: 4294967298 is not a whole number from 0 to 4294967295\n",
+               minus_one);
 }
 
 TEST(CommandLine, AnAbsurdlyLongArgumentIsCutNotOverflowed) {

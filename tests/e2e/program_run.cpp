@@ -192,7 +192,10 @@ program_run::program_run(const program_target& target, const launch_settings& se
     posix_spawn_file_actions_adddup2(&spawn.actions, error_pipe.write.get(), 2);
     posix_spawnattr_setflags(&spawn.attributes, flags);
 
-    std::vector<std::string> argv_text = target.command(settings.args);
+    std::vector<std::string> argv_text = settings.command_prefix;
+    for (std::string& word : target.command(settings.args)) {
+        argv_text.push_back(std::move(word));
+    }
     std::vector<std::string> env_text = environment_for(target, settings.environment);
     const std::vector<char*> argv = null_terminated(argv_text);
     const std::vector<char*> envp = null_terminated(env_text);

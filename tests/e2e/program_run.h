@@ -41,6 +41,9 @@ struct launch_settings {
     // "NAME=value" entries added to the environment the program gets, each replacing a
     // variable of the same name from the test's own.
     std::vector<std::string> environment;
+    // Words put before the program's command (for example a shell that sets a limit first and
+    // then execs the program with "$0" "$@").
+    std::vector<std::string> command_prefix;
 };
 
 struct run_result {

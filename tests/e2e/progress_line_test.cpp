@@ -96,3 +96,26 @@ TEST_F(ProgressLine, ShownInPlaceOnATerminalAndNeverWithPipes) {
     // run without the line.
     EXPECT_EQ(rendered(terminal.out), rendered(piped.out)) << describe(terminal);
 }
+
+// A unit that stops answering in the middle of a transfer: the line says that the program
+// waits for it and, once it has asked again, how often, rather than stand still.
+TEST_F(ProgressLine, AWaitForASilentUnitIsShown) {
+    sim_unit_options options = unit_options();
+    options.preloads.push_back({2, 1, "long.bin", byte_vector(64 * 1024, 0x77)});
+    start_unit(options);
+    const std::unique_ptr<program_run> program =
+        launch({"/interface", "3", "+get_fw", "/bank", "2"}, console_mode::terminal);
+    ASSERT_TRUE(unit_->wait_until(
+        [](const sim_view& v) { return received_count(v, sub_code::FILE_REQ) >= 4; }, 30s));
+    sim_faults silent;
+    silent.silent = true;
+    unit_->set_faults(silent);
+    const bool waiting = program->wait_for_output(
+        [this](const std::string& out) { return shows(out, "waiting for the unit"); }, 15s);
+    EXPECT_TRUE(waiting) << target_.name() << ":\n" << screen_form(program->output());
+    if (!target_.wine) {
+        EXPECT_GE(matches(program->output(), "\r  Upload FW_Bank2\\.bin +[0-9]+%   waiting for "
+                                             "the unit [3-9] s"),
+                  1u);
+    }
+}

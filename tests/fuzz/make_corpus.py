@@ -125,6 +125,9 @@ def corpus():
                   b"\x00/bitdir\x00C:/bits/\x00/sdk\x00 \\x\\ \x00/bitfile\x00top.bit",
         "help": b"+bank0\x00-safemode\x00/h",
         "refused": b"/size\x0012\x00/boot",
+        "numbers": b"/bank\x00-0\x00/verbose\x004294967295\x00/size\x000xFFFFFFFF\x00/lclk"
+                   b"\x00-3.4e38\x00/interface\x00 +7x",
+        "beyond": b"/interface\x004294967299\x00+info",
     }
     yield "card", {
         "request": b"\x00" + card_words(bytes.fromhex("2A 10 00 02 55 1F 00")),
@@ -135,11 +138,29 @@ def corpus():
     little = b"".join(bank_info(b, "<") for b in range(4))
     notes = bank_notes() * 4
     entries = b"".join(text("entry %d" % k, 80) for k in range(64))
+    yield "report", report_corpus()
     yield "printers", {
         "valid_banks_log": printers_input(0, 3, 80, 5120, little, notes, entries),
         "unterminated": printers_input(0, 200, 7, 100, (b"\x00" * 4 + b"A" * 92) * 8, b"B" * 864,
                                        b"C" * 100),
         "unknown_round": printers_input(1, -5, 80, 80, little, notes, entries[:80]),
+    }
+
+
+def report_input(flags, banks, texts):
+    return bytes([flags]) + banks + b"".join(bytes([len(t)]) + t for t in texts)
+
+
+def report_corpus():
+    records = b"".join(bank_info(b) + bank_notes() for b in range(4))
+    hostile = b"M\xfcller\x1b]0;pwned\x07"
+    return {
+        "clean": report_input(0xF7, records, [b"COM3", b"load_fw", b"demo_fw.bin", b"bank 2",
+                                              b"", b"get_sw", b"", b"bank 2", b"",
+                                              b"2026_12_08/SW_Bank2.srec"]),
+        "latin1": report_input(0x1B, records, [b"/dev/tty\xff", b"load_fw", b"\xff.bin",
+                                               b"bank 3", hostile, b"x", b"y", b"z",
+                                               b"\xc0\xaf", hostile + b".bin"]),
     }
 
 

@@ -101,3 +101,15 @@ TEST_F(InputTest, ReadNumberWrapsLongNumbersModulo2To32) {
 }
 
 }  // namespace
+
+// The comment is typed as a line: Backspace (Ctrl-H) erases as DEL does, instead of storing a
+// byte that would reach the unit.
+TEST_F(InputTest, ReadLineEditsWithBackspaceAndCutsToTheLimit) {
+    set_key_script("fieldx\x08 fix\x7f\x7fix\n");
+    std::string line;
+    EXPECT_TRUE(read_line(line, 25));
+    EXPECT_EQ(line, "field fix");
+    set_key_script("0123456789\x08\n");
+    EXPECT_TRUE(read_line(line, 5));
+    EXPECT_EQ(line, "01234");
+}

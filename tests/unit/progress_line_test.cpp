@@ -48,6 +48,17 @@ TEST(ProgressLine, LongNameIsShortenedInTheMiddleToFitTheWidth) {
     EXPECT_EQ(progress_line(t, 2048.0, 20), "  Download rl4471_fi");
 }
 
+// A unit that stops answering: the line says so instead of looking frozen; the name is shown,
+// never obeyed.
+TEST(ProgressLine, AWaitForTheUnitShowsHowLongAndHowOftenItAskedAgain) {
+    const transfer_progress t = transfer(transfer_kind::upload, "FW_Bank2.bin", 12 * 1024, 32 * 1024);
+    EXPECT_EQ(progress_line(t, 1024.0, 79, unit_silence{14, 1}),
+              "  Upload FW_Bank2.bin   38%   waiting for the unit 14 s, asked again 1 time");
+    EXPECT_EQ(progress_line(transfer(transfer_kind::download, "x\x1b[2J.bin", 0, 0), std::nullopt, 79,
+                            unit_silence{3, 0}),
+              "  Download x\\x1b[2J.bin   --%   waiting for the unit 3 s");
+}
+
 // The status line stands on an empty line only, and whatever is written next erases it first,
 // so that the text lands where it would have without it.
 TEST(StatusLine, IsRewrittenInPlaceAndErasedBeforeOtherText) {

@@ -422,7 +422,9 @@ TEST_F(UploadFlow, AFirstBlockThatCannotBeTakenEndsTheUploadWithItsReason) {
         const char* line;
     };
     const fault faults[] = {
-        {"unknown type", "Upload ended: the unit answered with unknown file type 9\n"},
+        // An EEPROM_ACK for another type than asked for is not fetched under this get's name.
+        {"another type", "EEPROM_ACK names file type 9 with index 1, but PA channel 2 was asked "
+                         "for. Nothing is fetched\n"},
         {"empty block", "Upload ended: the unit sent a first block without data\n"},
         {"no such bank", "Upload ended: there is no bank 4\n"},
         {"size 0", "Upload ended: the unit reports no file there (size 0)\n"},
@@ -432,7 +434,7 @@ TEST_F(UploadFlow, AFirstBlockThatCannotBeTakenEndsTheUploadWithItsReason) {
         SetUp();
         const std::string name = f.name;
         session loop(options);
-        if (name == "unknown type") {
+        if (name == "another type") {
             begin_get(loop, file_type_pa, 1);
             unit_describes_eeprom(9, 1, 300, 0);
             unit_sends_block(0, pattern(300));
@@ -463,6 +465,33 @@ TEST_F(UploadFlow, AFirstBlockThatCannotBeTakenEndsTheUploadWithItsReason) {
         EXPECT_EQ(sent(sub_code::FILE_REQ).size(), 1u) << name;
         EXPECT_FALSE(fs::exists("out") && !fs::is_empty("out")) << name;
     }
+}
+
+// Block numbers are 16 bits: a size that needs more blocks would wrap them and ask for block 0
+// again for ever. An image's size is known from its record before the first request; an
+// EEPROM's comes with EEPROM_ACK, and its first block asks for nothing more.
+TEST_F(UploadFlow, ASizeBeyondWhatBlockNumbersCountIsRefusedWithTheSize) {
+    const std::string refused = " is reported as 4294967295 bytes, in 8388608 blocks of 512 "
+                                "bytes: more than Kestrel can fetch (65536 blocks, 33554432 "
+                                "bytes). Nothing is fetched\n";
+    session loop(options);
+    fpga_image_of_bank2(512);
+    banks[2].fpga.size = 0xFFFFFFFFu;
+    EXPECT_FALSE(::begin_get(file_type_fpga, 2, loop.op_state));
+    EXPECT_EQ(out.take(), "The FPGA image of bank 2" + refused);
+    EXPECT_TRUE(FakeClockAndLink::sent().empty());
+    EXPECT_TRUE(operation_failed());
+
+    SetUp();
+    session eeprom(options);
+    begin_get(eeprom, file_type_pa, 1);
+    unit_describes_eeprom(file_type_pa, 1, 0xFFFFFFFFu, 0);
+    unit_sends_block(0, pattern(512));
+    eeprom.pass();
+    EXPECT_EQ(out.take(), "PA channel 2" + refused);
+    EXPECT_EQ(eeprom.op_state, operation_state::idle);
+    EXPECT_EQ(sent(sub_code::FILE_REQ).size(), 1u);
+    EXPECT_FALSE(fs::exists("out") && !fs::is_empty("out"));
 }
 
 TEST_F(UploadFlow, AnOutputFolderThatCannotBeMadeEndsTheUploadAtTheFirstBlock) {

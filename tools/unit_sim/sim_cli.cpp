@@ -121,7 +121,8 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
             option == "--verbose" || option == "--boot-delay" || option == "--corrupt" ||
             option == "--corrupt-answers" || option == "--drop" || option == "--noise" ||
             option == "--drop-bytes" || option == "--dl-fail-at" || option == "--boot-fail-to" ||
-            option == "--corrupt-stored-byte" ||
+            option == "--corrupt-stored-byte" || option == "--report-size" ||
+            option == "--eeprom-ack-as" ||
             option == "--seed" || option == "--record" || option == "--dump-dir" ||
             option == "--load-bank";
         if (!known) {
@@ -192,6 +193,22 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
                 return bad("a chunk number 0 to 65535");
             }
             line.unit.faults.dl_fail_at_chunk = *n;
+        } else if (option == "--report-size") {
+            const auto n = parse_number<std::uint32_t>(text);
+            if (!n) {
+                return bad("a size in bytes, 0 to 4294967295");
+            }
+            line.unit.faults.reported_size = *n;
+        } else if (option == "--eeprom-ack-as") {
+            const std::size_t colon = text.find(':');
+            const auto type = parse_number<std::uint8_t>(text.substr(0, colon));
+            const auto channel = colon == std::string::npos
+                                     ? std::nullopt
+                                     : parse_number<std::uint8_t>(text.substr(colon + 1));
+            if (!type || !channel) {
+                return bad("TYPE:CHANNEL, each 0 to 255");
+            }
+            line.unit.faults.eeprom_ack_names = std::make_pair(*type, *channel);
         } else if (option == "--corrupt-stored-byte") {
             const auto n = parse_number<std::uint32_t>(text);
             if (!n) {
@@ -258,6 +275,9 @@ Faults:
                       store byte N of every download inverted, with the record's CRC-32 of
                       what is stored (only a comparison with the file shows it)
   --boot-fail-to B    every boot to banks 1-3 fails and the unit ends in bank B
+  --report-size N     FLASH_INFO (valid images) and EEPROM_ACK report N bytes, whatever is
+                      stored
+  --eeprom-ack-as T:C EEPROM_ACK names file type T and channel index C, whatever was asked
   --seed S            seed of the random faults (default 1)
 
   -h, --help          show this help

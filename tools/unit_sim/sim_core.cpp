@@ -417,6 +417,17 @@ void unit_core::on_eeprom_info_req(std::span<const std::uint8_t> message,
         message_t answer = eeprom_ack_answer(type, channel, device->content);
         std::uint8_t* crc = answer.data() + eeprom_ack_at::file_crc;
         put_be32(crc, faults_.reported_crc(get_be32(crc)));
+        const sim_faults& faults = faults_.faults();
+        if (faults.reported_size) {
+            put_be32(answer.data() + eeprom_ack_at::file_size, *faults.reported_size);
+        }
+        if (faults.eeprom_ack_names) {
+            answer[eeprom_ack_at::file_type] = faults.eeprom_ack_names->first;
+            answer[eeprom_ack_at::channel] = faults.eeprom_ack_names->second;
+            trace_.note(at, "fault: EEPROM_ACK names type %u, channel index %u",
+                        unsigned{faults.eeprom_ack_names->first},
+                        unsigned{faults.eeprom_ack_names->second});
+        }
         send(std::move(answer), at);
         return;
     }
@@ -449,6 +460,9 @@ void unit_core::send_flash_info(sim_clock::time_point at) {
         reported.software.notes = stored.software.notes;
         for (stored_image* image : {&reported.fpga, &reported.software}) {
             image->descriptor.crc = faults_.reported_crc(image->descriptor.crc);
+            if (faults_.faults().reported_size && image->valid()) {
+                image->descriptor.size = *faults_.faults().reported_size;
+            }
         }
         send(flash_info_answer(k, reported), at);
     }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "tools/unit_sim/sim_memory.h"
@@ -38,6 +39,11 @@ struct sim_faults {
     // inverted (a flash cell that failed); the unit's record then holds the CRC-32 of what it
     // stores, so that only a comparison with the file shows the difference.
     std::optional<std::uint32_t> corrupt_stored_byte;
+    // FLASH_INFO (for every valid image) and EEPROM_ACK report this size instead of the true one;
+    // the data sent for a FILE_REQ stay those stored.
+    std::optional<std::uint32_t> reported_size;
+    // EEPROM_ACK names this file type and channel index instead of those asked for.
+    std::optional<std::pair<std::uint8_t, std::uint8_t>> eeprom_ack_names;
 };
 
 struct sim_unit_options {
