@@ -12,23 +12,28 @@
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 #include "protocol/run_outcome.h"
-
-int operation_cursor = 0;
+#include "protocol/unit.h"
 
 namespace {
 
-// Where the operations started are recorded, for the run's report; none in some tests.
-run_journal* operations_journal = nullptr;
+// The unit the operations act on, and where they are recorded for the run's report (none in
+// some tests).
+struct batch_context {
+    unit& u;
+    run_journal* journal;
+};
 
-void journal_begin(const char* operation, const std::string& file, const std::string& target) {
-    if (operations_journal != nullptr) {
-        operations_journal->begin(operation, file, target);
+void journal_begin(batch_context& c, const char* operation, const std::string& file,
+                   const std::string& target) {
+    if (c.journal != nullptr) {
+        c.journal->begin(operation, file, target);
     }
 }
 
-void journal_refused(const char* operation, const std::string& file, const std::string& target) {
-    if (operations_journal != nullptr) {
-        operations_journal->refused(operation, file, target);
+void journal_refused(batch_context& c, const char* operation, const std::string& file,
+                     const std::string& target) {
+    if (c.journal != nullptr) {
+        c.journal->refused(operation, file, target);
     }
 }
 
@@ -40,15 +45,17 @@ const char* operation_name(const option_table& options, int index) {
 std::string bank_text(std::int64_t bank) { return "bank " + std::to_string(bank); }
 
 // A bank that is not 0 to 3 refuses the operation: noted as a failure and journalled.
-void refuse_bank(const char* operation, const std::string& file, std::int32_t bank) {
-    note_operation_failed("Invalid bank " + std::to_string(bank));
-    journal_refused(operation, file, bank_text(bank));
+void refuse_bank(batch_context& c, const char* operation, const std::string& file,
+                 std::int32_t bank) {
+    note_operation_failed(c.u, "Invalid bank " + std::to_string(bank));
+    journal_refused(c, operation, file, bank_text(bank));
 }
 
 // An EEPROM type that names no EEPROM refuses the operation the same way.
-void refuse_prom_type(const char* operation, const std::string& file, const std::string& type) {
-    note_operation_failed("Unknown EEPROM type \"" + type + "\"");
-    journal_refused(operation, file, type);
+void refuse_prom_type(batch_context& c, const char* operation, const std::string& file,
+                      const std::string& type) {
+    note_operation_failed(c.u, "Unknown EEPROM type \"" + type + "\"");
+    journal_refused(c, operation, file, type);
 }
 
 // Options standing beyond this argument position are never performed.
@@ -91,22 +98,23 @@ const std::string& text_of(const arg_option& option) {
 
 // The bank a load or boot works on: the one given with /bank, or else the bank the unit is
 // not running from. Nothing when a given bank is refused.
-std::optional<std::uint8_t> choose_bank(const option_table& options) {
+std::optional<std::uint8_t> choose_bank(batch_context& c, const option_table& options) {
     const arg_option& bank = options[opt_bank];
     if (bank.given) {
-        if (check_bank(static_cast<std::int32_t>(bank.value.u)) != 0) {
+        if (check_bank(c.u, static_cast<std::int32_t>(bank.value.u)) != 0) {
             return std::nullopt;
         }
         return static_cast<std::uint8_t>(bank.value.u);
     }
-    return static_cast<std::uint8_t>(firmware_operation.active_bank == 1 ? 2 : 1);
+    return static_cast<std::uint8_t>(c.u.op.active_bank == 1 ? 2 : 1);
 }
 
 // Fills file_type and channel from the prom_type option, with the trace line. False, after a
 // message, for a name that is none of the EEPROMs: nothing is loaded or fetched then.
-bool select_eeprom(const option_table& options, const char* verb, const char* what,
-                   const char* preposition) {
-    firmware_operation.bank = 0;
+bool select_eeprom(batch_context& c, const option_table& options, const char* verb,
+                   const char* what, const char* preposition) {
+    firmware_operation_record& op = c.u.op;
+    op.bank = 0;
     const std::string& name = text_of(options[opt_prom_type]);
     const std::optional<eeprom_choice> choice = find_eeprom(name);
     if (!choice) {
@@ -115,9 +123,9 @@ bool select_eeprom(const option_table& options, const char* verb, const char* wh
                    visible_text(name).c_str());
         return false;
     }
-    firmware_operation.file_type = choice->file_type;
-    firmware_operation.bank = choice->channel;
-    if (firmware_operation.verbose_level >= 2) {
+    op.file_type = choice->file_type;
+    op.bank = choice->channel;
+    if (op.verbose_level >= 2) {
         const char* device = device_name(choice->file_type);
         if (choice->file_type == file_type_pa || choice->file_type == file_type_tc) {
             out_printf("%s %s %s %s channel %d\n", verb, what, preposition, device,
@@ -130,95 +138,97 @@ bool select_eeprom(const option_table& options, const char* verb, const char* wh
 }
 
 // A download from the command line: preparing_download once the file is accepted.
-void start_load(const option_table& options, const std::string& file, operation_state& state) {
-    firmware_operation.expected_seq = 0;
+void start_load(batch_context& c, const option_table& options, const std::string& file,
+                operation_state& state) {
+    firmware_operation_record& op = c.u.op;
+    op.expected_seq = 0;
     const load_answer answer = check_load_file(file, text_of(options[opt_comment]));
-    record_download_choice(answer.choice);
+    record_download_choice(c.u, answer.choice);
     if (answer.result == load_result::go) {
         state = operation_state::preparing_download;
         return;
     }
-    firmware_operation.redraw_request = static_cast<std::uint8_t>(static_cast<int>(answer.result));
+    op.redraw_request = static_cast<std::uint8_t>(static_cast<int>(answer.result));
     state = operation_state::idle;
-    note_operation_failed("the file " + file + " cannot be loaded");
+    note_operation_failed(c.u, "the file " + file + " cannot be loaded");
 }
 
-int load_image(const option_table& options, int index, operation_state& state) {
+int load_image(batch_context& c, const option_table& options, int index,
+               operation_state& state) {
     const std::string& file = text_of(options[static_cast<std::size_t>(index)]);
-    const std::optional<std::uint8_t> bank = choose_bank(options);
+    const std::optional<std::uint8_t> bank = choose_bank(c, options);
     if (!bank) {
-        refuse_bank(operation_name(options, index), file,
+        refuse_bank(c, operation_name(options, index), file,
                     static_cast<std::int32_t>(options[opt_bank].value.u));
         return run_ends;
     }
     const bool software = index == opt_load_sw;
     out_printf("Save %s %s to bank %d\n", software ? "SW" : "FW", visible_text(file).c_str(),
                int{*bank});
-    journal_begin(operation_name(options, index), file, bank_text(*bank));
-    firmware_operation.bank = *bank;
-    firmware_operation.file_type = software ? file_type_software : file_type_fpga;
-    start_load(options, file, state);
+    journal_begin(c, operation_name(options, index), file, bank_text(*bank));
+    c.u.op.bank = *bank;
+    c.u.op.file_type = software ? file_type_software : file_type_fpga;
+    start_load(c, options, file, state);
     return index;
 }
 
-int boot(const option_table& options, int index, operation_state& state) {
+int boot(batch_context& c, const option_table& options, int index, operation_state& state) {
     // A refused bank ends the run even when the option is false.
-    const std::optional<std::uint8_t> bank = choose_bank(options);
+    const std::optional<std::uint8_t> bank = choose_bank(c, options);
     if (!bank) {
-        refuse_bank(operation_name(options, index), {},
+        refuse_bank(c, operation_name(options, index), {},
                     static_cast<std::int32_t>(options[opt_bank].value.u));
         return run_ends;
     }
     if (!options[static_cast<std::size_t>(index)].value.b) {
         return index;
     }
-    const int target = index == opt_boot ? *bank : firmware_operation.current_bank.load();
-    journal_begin(operation_name(options, index), {}, bank_text(target));
-    begin_boot(static_cast<std::uint8_t>(target), state);
+    const int target = index == opt_boot ? *bank : c.u.op.current_bank;
+    journal_begin(c, operation_name(options, index), {}, bank_text(target));
+    begin_boot(c.u, static_cast<std::uint8_t>(target), state);
     return index;
 }
 
-int get_image(const option_table& options, int index, operation_state& state) {
+int get_image(batch_context& c, const option_table& options, int index, operation_state& state) {
     if (!options[static_cast<std::size_t>(index)].value.b) {
         return index;
     }
     const auto bank = static_cast<std::int32_t>(options[opt_bank].value.u);
-    if (check_bank(bank) != 0) {
+    if (check_bank(c.u, bank) != 0) {
         // This one is skipped, the run goes on.
-        refuse_bank(operation_name(options, index), {}, bank);
+        refuse_bank(c, operation_name(options, index), {}, bank);
         return index;
     }
     const bool software = index == opt_get_sw;
     out_printf("Get %s from bank %d\n", software ? "SW" : "FW", static_cast<int>(bank));
-    journal_begin(operation_name(options, index), {}, bank_text(bank));
-    begin_get(software ? file_type_software : file_type_fpga, static_cast<std::uint8_t>(bank),
-              state);
+    journal_begin(c, operation_name(options, index), {}, bank_text(bank));
+    begin_get(c.u, software ? file_type_software : file_type_fpga,
+              static_cast<std::uint8_t>(bank), state);
     return index;
 }
 
-int load_eeprom(const option_table& options, operation_state& state) {
+int load_eeprom(batch_context& c, const option_table& options, operation_state& state) {
     const std::string& file = text_of(options[opt_load_prom]);
-    if (!select_eeprom(options, "loading", file.c_str(), "to")) {
-        refuse_prom_type("load_prom", file, text_of(options[opt_prom_type]));
+    if (!select_eeprom(c, options, "loading", file.c_str(), "to")) {
+        refuse_prom_type(c, "load_prom", file, text_of(options[opt_prom_type]));
         return opt_load_prom;
     }
-    journal_begin("load_prom", file,
-                  target_text(firmware_operation.file_type, firmware_operation.bank));
-    start_load(options, file, state);
+    journal_begin(c, "load_prom", file, target_text(c.u.op.file_type, c.u.op.bank));
+    start_load(c, options, file, state);
     return opt_load_prom;
 }
 
-int get_eeprom(const option_table& options, operation_state& state) {
+int get_eeprom(batch_context& c, const option_table& options, operation_state& state) {
     if (!options[opt_get_prom].value.b) {
         return opt_get_prom;
     }
-    if (!select_eeprom(options, "getting", "eeprom", "from")) {
-        refuse_prom_type("get_prom", {}, text_of(options[opt_prom_type]));
+    if (!select_eeprom(c, options, "getting", "eeprom", "from")) {
+        refuse_prom_type(c, "get_prom", {}, text_of(options[opt_prom_type]));
         return opt_get_prom;
     }
-    journal_begin("get_prom", {}, target_text(firmware_operation.file_type, firmware_operation.bank));
-    firmware_operation.expected_seq = 0;
-    begin_get(firmware_operation.file_type, firmware_operation.bank, state);
+    journal_begin(c, "get_prom", {}, target_text(c.u.op.file_type, c.u.op.bank));
+    c.u.op.expected_seq = 0;
+    begin_get(c.u, c.u.op.file_type, c.u.op.bank, state);
     return opt_get_prom;
 }
 
@@ -233,11 +243,11 @@ bool is_batch_run(const option_table& options) {
     return false;
 }
 
-int next_operation_option(const option_table& options) {
-    for (int p = operation_cursor + 1; p <= last_operation_position; ++p) {
+int next_operation_option(const option_table& options, int& cursor) {
+    for (int p = cursor + 1; p <= last_operation_position; ++p) {
         for (std::size_t k = 0; k < options.size(); ++k) {
             if (options[k].position == p) {
-                operation_cursor = p;
+                cursor = p;
                 return static_cast<int>(k);
             }
         }
@@ -245,8 +255,8 @@ int next_operation_option(const option_table& options) {
     return -1;
 }
 
-int check_bank(std::int32_t bank) {
-    const int first = firmware_operation.first_bank;
+int check_bank(const unit& u, std::int32_t bank) {
+    const int first = u.op.first_bank;
     if (bank >= first && bank <= 3) {
         return 0;
     }
@@ -254,36 +264,37 @@ int check_bank(std::int32_t bank) {
     return 1;
 }
 
-int start_batch_operation(option_table& options, operation_state& state, run_journal* record) {
-    operations_journal = record;
-    const int index = next_operation_option(options);
+int start_batch_operation(unit& u, option_table& options, int& cursor, operation_state& state,
+                          run_journal* journal) {
+    batch_context c{u, journal};
+    const int index = next_operation_option(options, cursor);
     switch (index) {
     case opt_load_sw:
     case opt_load_fw:
-        return load_image(options, index, state);
+        return load_image(c, options, index, state);
     case opt_boot:
     case opt_reboot:
-        return boot(options, index, state);
+        return boot(c, options, index, state);
     case opt_info:
         if (options[opt_info].value.b) {
-            journal_begin("info", {}, {});
-            print_bank_info();
+            journal_begin(c, "info", {}, {});
+            print_bank_info(u);
         }
         state = operation_state::idle;
         return index;
     case opt_get_sw:
     case opt_get_fw:
-        return get_image(options, index, state);
+        return get_image(c, options, index, state);
     case opt_get_log:
         if (options[opt_get_log].value.b) {
-            journal_begin("get_log", {}, {});
-            begin_log(false, state);
+            journal_begin(c, "get_log", {}, {});
+            begin_log(u, false, state);
         }
         return index;
     case opt_load_prom:
-        return load_eeprom(options, state);
+        return load_eeprom(c, options, state);
     case opt_get_prom:
-        return get_eeprom(options, state);
+        return get_eeprom(c, options, state);
     default:
         return index;  // options that start nothing, and -1 when none is left
     }

@@ -13,12 +13,13 @@ namespace {
 constexpr std::size_t default_columns = 80;
 
 // A run ended by a signal while the line is shown leaves the shell's prompt a clean line.
+// The handler belongs to the process, so it is registered once, whichever session shows a line.
 void erase_on_signal() {
-    static bool registered = false;
-    if (!registered) {
-        registered = true;
+    static const bool registered = [] {
         process_on_signal(&out_status_clear_now);
-    }
+        return true;
+    }();
+    (void)registered;
 }
 
 bool same_transfer(const transfer_progress& a, const transfer_progress& b) {
@@ -28,7 +29,7 @@ bool same_transfer(const transfer_progress& a, const transfer_progress& b) {
 
 }  // namespace
 
-void progress_meter::update(operation_state state) {
+void progress_meter::update(const unit& u, operation_state state) {
     if (!is_transfer_state(state)) {
         clear();
         return;
@@ -42,7 +43,7 @@ void progress_meter::update(operation_state state) {
     if (!out_is_terminal()) {
         return;
     }
-    std::optional<transfer_progress> transfer = running_transfer(state);
+    std::optional<transfer_progress> transfer = running_transfer(u, state);
     if (!transfer) {
         return;
     }

@@ -9,6 +9,8 @@
 #include "protocol/operation_state.h"
 #include "protocol/transfer_progress.h"
 
+struct unit;
+
 inline constexpr std::uint32_t progress_refresh_ms = 100;
 // The rate is shown once the transfer has run this long since its first chunk or block.
 inline constexpr std::uint32_t rate_settle_ms = 500;
@@ -17,9 +19,9 @@ inline constexpr std::uint32_t silence_shown_ms = 3000;
 
 class progress_meter {
 public:
-    // Once a pass, after the state's step: draws or refreshes the line for the state's transfer,
-    // or takes it away when no transfer runs.
-    void update(operation_state state);
+    // Once a pass, after the state's step: draws or refreshes the line for the unit's transfer
+    // in that state, or takes it away when no transfer runs.
+    void update(const unit& u, operation_state state);
     // Takes the line away.
     void clear();
 

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "files/file_types.h"
 #include "protocol/run_outcome.h"
 
 namespace {
@@ -15,7 +14,7 @@ void run_journal::begin(std::string operation, std::string file, std::string tar
     end();
     entries_.push_back({std::move(operation), std::move(file), std::move(target), interrupted, {}});
     running_ = true;
-    failures_at_begin_ = failures_noted();
+    failures_at_begin_ = outcome_->failures;
 }
 
 void run_journal::end() {
@@ -24,9 +23,9 @@ void run_journal::end() {
     }
     running_ = false;
     journal_entry& entry = entries_.back();
-    if (failures_noted() != failures_at_begin_) {
+    if (outcome_->failures != failures_at_begin_) {
         entry.outcome = "failed";
-        entry.message = last_failure_reason();
+        entry.message = outcome_->last_reason;
     } else {
         entry.outcome = "ok";
     }
@@ -35,5 +34,5 @@ void run_journal::end() {
 void run_journal::refused(std::string operation, std::string file, std::string target) {
     end();
     entries_.push_back({std::move(operation), std::move(file), std::move(target), "failed",
-                        last_failure_reason()});
+                        outcome_->last_reason});
 }

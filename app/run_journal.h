@@ -16,8 +16,13 @@ struct journal_entry {
     std::string message;    // what made it fail
 };
 
+struct run_outcome;
+
 class run_journal {
 public:
+    // The journal of the operations whose failures are noted in `outcome`.
+    explicit run_journal(const run_outcome& outcome) : outcome_(&outcome) {}
+
     // An operation starts (the one running, if any, is ended first).
     void begin(std::string operation, std::string file = {}, std::string target = {});
     // The running operation has ended; nothing when none runs.
@@ -30,6 +35,7 @@ public:
     const std::vector<journal_entry>& entries() const { return entries_; }
 
 private:
+    const run_outcome* outcome_;
     std::vector<journal_entry> entries_;
     bool running_ = false;
     std::uint32_t failures_at_begin_ = 0;

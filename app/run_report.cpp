@@ -17,6 +17,7 @@
 #include "protocol/bank_records.h"
 #include "protocol/fixed_text.h"
 #include "protocol/loader_state.h"
+#include "protocol/unit.h"
 
 namespace {
 
@@ -51,15 +52,15 @@ json image_json(const image_descriptor& image, const image_notes& note) {
     return j;
 }
 
-json banks_json() {
+json banks_json(const unit& u) {
     json list = json::array();
     for (std::size_t k = 0; k < bank_records; ++k) {
         json bank;
         bank["bank"] = k;
-        bank["reported"] = bank_reported(k);
-        if (bank_reported(k)) {
-            bank["image"] = image_json(banks[k].fpga, notes[k].fpga);
-            bank["software"] = image_json(banks[k].software, notes[k].software);
+        bank["reported"] = bank_reported(u, k);
+        if (bank_reported(u, k)) {
+            bank["image"] = image_json(u.banks[k].fpga, u.notes[k].fpga);
+            bank["software"] = image_json(u.banks[k].software, u.notes[k].software);
         }
         list.push_back(std::move(bank));
     }
@@ -86,9 +87,9 @@ json operations_json(const run_journal& journal) {
     return list;
 }
 
-json files_json() {
+json files_json(const unit& u) {
     json list = json::array();
-    for (const written_file& file : written_files()) {
+    for (const written_file& file : u.written) {
         list.push_back({{"path", text_of(file.path)}, {"size", file.size}, {"crc32", hex32(file.crc32)}});
     }
     return list;
@@ -98,7 +99,7 @@ constexpr const char* status_key = "\"exit_status\": ";
 
 }  // namespace
 
-std::string render_report(const report_link& link, const run_journal& journal,
+std::string render_report(const report_link& link, const unit& u, const run_journal& journal,
                           std::optional<int> exit_status) {
     json report;
     report["program"] = "Kestrel";
@@ -109,9 +110,9 @@ std::string render_report(const report_link& link, const run_journal& journal,
     } else {
         report["link"] = {{"kind", "card"}, {"board_type", link.board_type}};
     }
-    report["banks"] = banks_json();
+    report["banks"] = banks_json(u);
     report["operations"] = operations_json(journal);
-    report["files"] = files_json();
+    report["files"] = files_json(u);
     report["exit_status"] = exit_status ? json(*exit_status) : json(nullptr);
     // Every text is valid UTF-8 by now; should one not be, it is mended rather than thrown on.
     return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
@@ -138,11 +139,11 @@ std::optional<std::string> write_report(const std::string& path, const std::stri
     return std::nullopt;
 }
 
-bool write_run_report(const std::string& path, const report_link& link, const run_journal& journal,
-                      int exit_status) {
+bool write_run_report(const std::string& path, const report_link& link, const unit& u,
+                      const run_journal& journal, int exit_status) {
     std::optional<std::string> error;
     try {
-        error = write_report(path, render_report(link, journal, exit_status));
+        error = write_report(path, render_report(link, u, journal, exit_status));
     } catch (const std::exception& failure) {
         error = failure.what();
     }
@@ -153,9 +154,9 @@ bool write_run_report(const std::string& path, const report_link& link, const ru
     return !error;
 }
 
-void prepare_report_on_exit(const std::string& path, const report_link& link,
+void prepare_report_on_exit(const std::string& path, const report_link& link, const unit& u,
                             const run_journal& journal) {
-    const std::string text = render_report(link, journal, std::nullopt);
+    const std::string text = render_report(link, u, journal, std::nullopt);
     const std::string placeholder = std::string(status_key) + "null";
     const std::size_t at = text.rfind(placeholder);
     if (at == std::string::npos) {

@@ -18,8 +18,10 @@ struct report_link {
     int board_type = 0;  // card: 2, 5 or 6
 };
 
-// The document, with the exit status given, or null for none yet.
-std::string render_report(const report_link& link, const run_journal& journal,
+struct unit;
+
+// The document of a unit's run, with the exit status given, or null for none yet.
+std::string render_report(const report_link& link, const unit& u, const run_journal& journal,
                           std::optional<int> exit_status);
 
 // Writes the text to `path` under a temporary name, then renames it; the reason when it fails.
@@ -28,12 +30,12 @@ std::optional<std::string> write_report(const std::string& path, const std::stri
 // Renders and writes the report with the exit status; on any failure (the system's refusal, no
 // memory) prints "Report FILE could not be written: reason" and returns false. Never throws:
 // a report must not end the run it reports.
-bool write_run_report(const std::string& path, const report_link& link, const run_journal& journal,
-                      int exit_status);
+bool write_run_report(const std::string& path, const report_link& link, const unit& u,
+                      const run_journal& journal, int exit_status);
 
 // Keeps the report ready to be written if the run ends before write_report: the same document
 // with the status the process then ends with.
-void prepare_report_on_exit(const std::string& path, const report_link& link,
+void prepare_report_on_exit(const std::string& path, const report_link& link, const unit& u,
                             const run_journal& journal);
 
 // What the run reads and opens, which its report must never take the place of.

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "app/batch_operations.h"
+#include "app/startup.h"
 #include "console/banner.h"
 #include "console/dialogs.h"
 #include "console/file_picker.h"
@@ -12,12 +13,12 @@
 #include "console/screen.h"
 #include "files/image_file.h"
 #include "files/timestamp.h"
+#include "link/comm_error.h"
 #include "link/crc.h"
-#include "link/link_mode.h"
-#include "link/receiver.h"
 #include "platform/clock.h"
 #include "platform/exit_file.h"
 #include "platform/output.h"
+#include "platform/process.h"
 #include "protocol/actions.h"
 #include "protocol/bank_records.h"
 #include "protocol/boot.h"
@@ -27,6 +28,7 @@
 #include "protocol/run_outcome.h"
 #include "protocol/senders.h"
 #include "protocol/upload.h"
+#include "protocol/unit.h"
 #include "protocol/waiting.h"
 
 namespace {
@@ -37,6 +39,10 @@ constexpr std::uint32_t exit_pause_ms = 1000;
 constexpr std::uint32_t mode_switch_pause_ms = 100;
 // A pass that waits for an answer ends as soon as the receiver hands one on, or after this long.
 constexpr std::uint32_t answer_poll_ms = 5;
+// A pause looks at the answers at least this often, for a link that fails.
+constexpr std::uint32_t pause_slice_ms = 50;
+// What the receiver is given to stop at the end of the run before the process ends anyway.
+constexpr std::uint32_t receiver_stop_wait_ms = 100;
 
 // The states that wait for the unit pass their time waiting for the receiver instead of
 // spinning: they react to an answer as soon as it is handed on, and keys, time-outs and
@@ -64,28 +70,33 @@ bool is_quiet_state(operation_state state) {
 
 }  // namespace
 
+session::session(option_table& options, unit_link& link, report_link report)
+    : options_(options), link_(std::move(report)), unit_(link), journal_(unit_.outcome) {}
+
 void session::start(const std::string& user_name, std::uint32_t verbose, bool safemode,
                     bool bank0) {
     op_state = operation_state::awaiting_boot_report;
     marks = pace(progress_mark_interval_ms);
     boot_requests = pace(boot_request_interval_ms);
     keep_going_ = true;
-    reset_run_outcome();
-    // The dialogs' key waits keep the serial link open.
-    set_key_wait_idle(&keep_alive_step);
-    start_connection(user_name, verbose, safemode, bank0);
-    if (firmware_operation.batch_mode == 0 && is_batch_run(options_)) {
-        firmware_operation.batch_mode = 1;
+    unit_.outcome = run_outcome{};  // a run starts with nothing failed
+    // The dialogs' key waits take in the answers and keep the serial link open.
+    set_key_wait_idle([this] { wait_idle(); });
+    start_connection(unit_, user_name, verbose, safemode, bank0);
+    end_if_link_failed();
+    firmware_operation_record& op = unit_.op;
+    if (op.batch_mode == 0 && is_batch_run(options_)) {
+        op.batch_mode = 1;
     }
-    if (firmware_operation.batch_mode != 0) {
-        firmware_operation.output_folder = make_timestamp();
+    if (op.batch_mode != 0) {
+        op.output_folder = make_timestamp();
         out_printf("%s\n", kestrel_banner);
         journal_.begin("connect", {}, {});
         keep_report_ready();
     }
-    ::show_menu(MENU_PLAIN);
-    if (firmware_operation.verbose_level != 0) {
-        out_printf("Verbose level %d enabled\n", int{firmware_operation.verbose_level.load()});
+    ::show_menu(unit_, MENU_PLAIN);
+    if (op.verbose_level != 0) {
+        out_printf("Verbose level %d enabled\n", int{op.verbose_level});
     }
     if (options_[opt_verify].value.b && !options_[opt_load_fw].given &&
         !options_[opt_load_sw].given && !options_[opt_load_prom].given) {
@@ -95,26 +106,66 @@ void session::start(const std::string& user_name, std::uint32_t verbose, bool sa
 }
 
 bool session::pass() {
-    // Counted before anything is looked at, so that an answer arriving during the pass cuts
-    // the wait at its end short.
-    const std::uint64_t seen = messages_dispatched();
     if (op_state == operation_state::idle) {
         sleep_ms(idle_sleep_ms);
     }
-    // Bank records that came in are taken first, so that everything this pass shows or uses
-    // is in host order, also when a round of FLASH_INFO was cut short.
-    take_bank_reports();
-    keep_alive_step();
+    // The answers that came in are taken first, and bank records among them converted, so that
+    // everything this pass shows or uses is in host order, also when a round of FLASH_INFO was
+    // cut short. An answer arriving during the pass stays queued and cuts the wait at its end
+    // short.
+    take_answers();
+    keep_alive_step(unit_);
+    end_if_link_failed();
     const bool keep_going = take_key();
     step();
+    end_if_link_failed();
     if (op_state != operation_state::uploading) {
-        abandon_upload();  // e.g. another operation started by a key: nothing is left behind
+        abandon_upload(unit_);  // e.g. another operation started by a key: nothing is left behind
     }
-    progress_.update(op_state);
-    if (waits_for_answer(op_state)) {
-        wait_for_message(seen, answer_poll_ms);
+    progress_.update(unit_, op_state);
+    if (waits_for_answer(op_state) && real_waits_) {
+        unit_.inbox.queue().wait(answer_poll_ms);
     }
     return keep_going && keep_going_;
+}
+
+void session::take_answers() {
+    ::take_answers(unit_);
+    take_bank_reports(unit_);
+    end_if_link_failed();
+}
+
+void session::end_if_link_failed() {
+    if (unit_.link_failure) {
+        progress_.clear();
+        end_run_on_link_failure(*unit_.link_failure);
+    }
+}
+
+void session::pause(std::uint32_t ms) {
+    if (!real_waits_) {
+        sleep_ms(ms);
+        take_answers();
+        return;
+    }
+    const std::uint32_t start = tick_count_ms();
+    for (;;) {
+        const std::uint32_t waited = tick_count_ms() - start;
+        if (waited >= ms) {
+            return;
+        }
+        // Answers wait in the queue; only a failure of the link ends the pause early.
+        unit_.inbox.queue().wait(std::min(ms - waited, pause_slice_ms));
+        if (!unit_.inbox.queue().empty()) {
+            take_answers();
+        }
+    }
+}
+
+void session::wait_idle() {
+    take_answers();
+    keep_alive_step(unit_);
+    end_if_link_failed();
 }
 
 bool session::act_on(const key_request& request) {
@@ -127,9 +178,9 @@ bool session::act_on(const key_request& request) {
         if (op_state == operation_state::idle ||
             op_state == operation_state::awaiting_bank_records) {
             if (const std::optional<std::uint8_t> bank = boot_dialog()) {
-                begin_boot(*bank, op_state);
+                begin_boot(unit_, *bank, op_state);
             } else {
-                ::show_menu(MENU_PLAIN);
+                ::show_menu(unit_, MENU_PLAIN);
             }
         }
         return true;
@@ -143,55 +194,54 @@ bool session::act_on(const key_request& request) {
     case user_request::get_eeprom: {
         const dialog_kind kind = request.request == user_request::get_eeprom ? dialog_kind::eeprom
                                                                               : dialog_kind::flash;
-        const std::optional<get_answer> answer =
-            get_dialog(kind, firmware_operation.file_type, firmware_operation.bank);
+        const std::optional<get_answer> answer = get_dialog(kind, unit_.op);
         if (answer) {
-            firmware_operation.output_folder = make_timestamp();
-            begin_get(answer->file_type, answer->bank, op_state);
+            unit_.op.output_folder = make_timestamp();
+            begin_get(unit_, answer->file_type, answer->bank, op_state);
         }
         return true;
     }
     case user_request::get_log:
     case user_request::view_log:
-        begin_log(request.request == user_request::view_log, op_state);
+        begin_log(unit_, request.request == user_request::view_log, op_state);
         return true;
     case user_request::show_banks:
         if (is_quiet_state(op_state)) {
-            ::show_menu(MENU_WITH_BANKS);
+            ::show_menu(unit_, MENU_WITH_BANKS);
         }
         return true;
     case user_request::scan_directory:
         if (is_quiet_state(op_state)) {
             scan_directory();
-            ::show_menu(MENU_NO_HEADER);
+            ::show_menu(unit_, MENU_NO_HEADER);
         }
         return true;
     case user_request::enter_remote_access:
-        to_remote_access();
+        to_remote_access(unit_);
         return true;
     case user_request::leave_remote_access: {
-        const bool from_remote_access = remote_access.load(std::memory_order_acquire) != 0;
-        to_loader_mode(*this);
+        const bool from_remote_access = unit_.link.mode() == line_mode::remote_access;
+        to_loader_mode(unit_, *this);
         if (!from_remote_access) {
-            sleep_ms(mode_switch_pause_ms);
+            pause(mode_switch_pause_ms);
         }
         return true;
     }
     case user_request::remote_key:
-        send_remote_key(request.key);
+        send_remote_key(unit_, request.key);
         return true;
     case user_request::reconnect:
-        reconnect(op_state);
-        ::show_menu(MENU_REFRESH);
+        reconnect(unit_, op_state);
+        ::show_menu(unit_, MENU_REFRESH);
         return true;
     case user_request::verbose:
         if (const std::optional<int> level = verbose_dialog()) {
-            set_trace_level(*level);
+            set_trace_level(unit_, *level);
         }
-        ::show_menu(MENU_REFRESH);
+        ::show_menu(unit_, MENU_REFRESH);
         return true;
     case user_request::redraw:
-        ::show_menu(MENU_REFRESH);
+        ::show_menu(unit_, MENU_REFRESH);
         return true;
     }
     return true;
@@ -200,12 +250,12 @@ bool session::act_on(const key_request& request) {
 void session::step() {
     switch (op_state) {
     case operation_state::awaiting_boot_report:
-        if (!connecting_step(op_state)) {
+        if (!connecting_step(unit_, op_state)) {
             keep_going_ = false;
         }
         break;
     case operation_state::awaiting_bank_records:
-        bank_records_step(op_state, *this);
+        bank_records_step(unit_, op_state, *this);
         break;
     case operation_state::idle:
         idle();
@@ -217,59 +267,59 @@ void session::step() {
         load_screen(true);
         break;
     case operation_state::preparing_download:
-        download_prepare(op_state);
+        download_prepare(unit_, op_state);
         break;
     case operation_state::awaiting_dl_ready:
-        download_wait_ready(op_state, marks);
+        download_wait_ready(unit_, op_state, marks);
         break;
     case operation_state::awaiting_info_ack:
-        download_wait_info_ack(op_state);
+        download_wait_info_ack(unit_, op_state);
         break;
     case operation_state::sending_chunk:
-        send_next_chunk(op_state);
+        send_next_chunk(unit_, op_state);
         break;
     case operation_state::awaiting_chunk_answer:
-        download_wait_chunk(op_state);
+        download_wait_chunk(unit_, op_state);
         break;
     case operation_state::boot_requested:
-        boot_started_step(op_state, boot_requests);
+        boot_started_step(unit_, op_state, boot_requests);
         break;
     case operation_state::awaiting_boot:
-        boot_waiting_step(op_state, boot_requests, marks);
+        boot_waiting_step(unit_, op_state, boot_requests, marks);
         break;
     case operation_state::fetching_log:
     case operation_state::fetching_log_to_view:
-        log_pass(op_state, *this);
+        log_pass(unit_, op_state, *this);
         break;
     case operation_state::uploading:
-        upload_pass(op_state);
+        upload_pass(unit_, op_state);
         break;
     }
 }
 
 void session::idle() {
-    if (firmware_operation.flash_info_done.test()) {
-        ::show_menu(MENU_WITH_BANKS);  // draws nothing in a command-line run
-        firmware_operation.flash_info_done.clear();
+    firmware_operation_record& op = unit_.op;
+    if (op.flash_info_done.test()) {
+        ::show_menu(unit_, MENU_WITH_BANKS);  // draws nothing in a command-line run
+        op.flash_info_done.clear();
     }
-    if (firmware_operation.redraw_request != 0) {
-        if (firmware_operation.redraw_request == 1) {
-            sleep_ms(readable_pause_ms);
+    if (op.redraw_request != 0) {
+        if (op.redraw_request == 1) {
+            pause(readable_pause_ms);
         }
-        ::show_menu(MENU_REFRESH);
-        firmware_operation.redraw_request = 0;
+        ::show_menu(unit_, MENU_REFRESH);
+        op.redraw_request = 0;
     }
-    if (firmware_operation.batch_mode == 0 || !between_operations()) {
+    if (op.batch_mode == 0 || !between_operations()) {
         return;
     }
-    if (start_batch_operation(options_, op_state, &journal_) < 0) {
+    if (start_batch_operation(unit_, options_, operation_cursor_, op_state, &journal_) < 0) {
         keep_going_ = false;
     }
     const std::vector<journal_entry>& entries = journal_.entries();
     if (options_[opt_verify].value.b && journal_.running() && !entries.empty() &&
         entries.back().operation.rfind("load_", 0) == 0) {
-        verify_ = verify_state{true, false, entries.back().file, firmware_operation.file_type,
-                               firmware_operation.bank};
+        verify_ = verify_state{true, false, entries.back().file, op.file_type, op.bank};
     }
     keep_report_ready();
 }
@@ -284,7 +334,7 @@ bool session::between_operations() {
     if (verify_.due) {
         verify_.due = false;
         // Only a load whose every chunk the unit took is read back; a failed one has said why.
-        if (load_ok && journal_.entries().back().outcome == "ok" && last_download_completed()) {
+        if (load_ok && journal_.entries().back().outcome == "ok" && unit_.download_completed) {
             start_verify();
             return false;
         }
@@ -297,7 +347,7 @@ void session::start_verify() {
     verify_.running = true;
     journal_.begin("verify", verify_.file, target_text(verify_.file_type, verify_.bank));
     keep_report_ready();
-    if (!begin_get(verify_.file_type, verify_.bank, op_state, true)) {
+    if (!begin_get(unit_, verify_.file_type, verify_.bank, op_state, true)) {
         end_verify();
     }
 }
@@ -306,10 +356,10 @@ void session::end_verify() {
     verify_.running = false;
     const std::string target = target_text(verify_.file_type, verify_.bank);
     const char* file = verify_.file.c_str();
-    const std::vector<std::uint8_t>& loaded = file_buffer;
-    const std::vector<std::uint8_t>& read = read_back_data();
+    const std::vector<std::uint8_t>& loaded = unit_.image;
+    const std::vector<std::uint8_t>& read = unit_.upload.read_back;
     std::string failure;
-    if (!read_back_complete()) {
+    if (!unit_.upload.read_back_complete) {
         failure = verify_.file + " could not be read back from " + target;
     } else if (read.size() != loaded.size()) {
         failure = verify_.file + " is " + std::to_string(loaded.size()) + " bytes, " + target +
@@ -325,9 +375,9 @@ void session::end_verify() {
         out_printf("Verified %s in %s: %zu bytes, CRC-32 0x%08X\n", file, target.c_str(),
                    loaded.size(), crc32_file(loaded.data(), loaded.size(), 0xFFFFFFFFu));
     } else {
-        report_operation_failure("Verify failed: " + failure + "\n");
+        report_operation_failure(unit_, "Verify failed: " + failure + "\n");
     }
-    upload_into_memory(false);
+    upload_into_memory(unit_, false);
     journal_.end();
 }
 
@@ -343,19 +393,19 @@ void session::keep_report_ready() {
         // (no memory), the one prepared before stays, and the end of the run tries again.
         try {
             prepare_report_on_exit(options_[opt_report].value.text.value_or(std::string()),
-                                   link_, journal_);
+                                   link_, unit_, journal_);
         } catch (const std::exception&) {
         }
     }
 }
 
 int session::finish_report(int status) {
-    if (firmware_operation.batch_mode == 0 || !options_[opt_report].given) {
+    if (unit_.op.batch_mode == 0 || !options_[opt_report].given) {
         return status;
     }
     journal_.end();
-    if (!write_run_report(options_[opt_report].value.text.value_or(std::string()), link_, journal_,
-                          status)) {
+    if (!write_run_report(options_[opt_report].value.text.value_or(std::string()), link_, unit_,
+                          journal_, status)) {
         status = exit_operation_failed;
     }
     cancel_exit_file();
@@ -363,24 +413,22 @@ int session::finish_report(int status) {
 }
 
 void session::load_screen(bool eeprom) {
-    if (firmware_operation.batch_mode == 0) {
-        print_header("Load Menu");
+    if (unit_.op.batch_mode == 0) {
+        print_header(unit_, "Load Menu");
     }
     out_printf("  Please follow the instructions below\n\n");
     const load_answer answer =
-        load_dialog(eeprom ? dialog_kind::eeprom : dialog_kind::flash,
-                    firmware_operation.file_type, firmware_operation.bank);
-    record_download_choice(answer.choice);
+        load_dialog(eeprom ? dialog_kind::eeprom : dialog_kind::flash, unit_.op);
+    record_download_choice(unit_, answer.choice);
     if (answer.result == load_result::go) {
         op_state = operation_state::preparing_download;
     } else {
         op_state = operation_state::idle;
-        firmware_operation.redraw_request =
-            static_cast<std::uint8_t>(static_cast<int>(answer.result));
+        unit_.op.redraw_request = static_cast<std::uint8_t>(static_cast<int>(answer.result));
     }
 }
 
-void session::show_menu() { ::show_menu(MENU_REFRESH); }
+void session::show_menu() { ::show_menu(unit_, MENU_REFRESH); }
 
 void session::list_log(int count, const std::uint8_t* entries, int entry_length,
                        std::size_t buffer_size) {
@@ -391,25 +439,44 @@ void session::finish() {
     // The closing message goes out while the receiver still holds the port open; only then is
     // the receiver told to stop (it closes the port on its way out).
     progress_.clear();
-    abandon_upload();
-    if (loader_mode.load(std::memory_order_acquire) == 1) {
-        send_loader_exit();
+    abandon_upload(unit_);
+    if (unit_.link.mode() == line_mode::loader) {
+        send_loader_exit(unit_);
+        end_if_link_failed();
     }
-    stop_receiver.store(1, std::memory_order_release);
-    sleep_ms(exit_pause_ms);
+    unit_.link.stop(0);
+    pause(exit_pause_ms);
 }
 
 int session::exit_status() const {
     // A script learns of a failure from the status; at the console the user has read it.
-    return firmware_operation.batch_mode != 0 && operation_failed() ? exit_operation_failed : 0;
+    return unit_.op.batch_mode != 0 && operation_failed(unit_) ? exit_operation_failed : 0;
 }
 
-int run_operations(option_table& options, const report_link& link, const std::string& user_name,
-                   std::uint32_t verbose, bool safemode, bool bank0) {
-    session loop(options, link);
+void end_run_on_link_failure(const result& failure) {
+    out_write("\n" + failure.message + "\n");
+    process_exit_now(comm_error_exit_status);
+}
+
+int run_operations(option_table& options, unit_link& link, const report_link& report,
+                   const std::string& user_name, std::uint32_t verbose, bool safemode, bool bank0) {
+    session loop(options, link, report);
+    if (const result started = link.start(loop.loader().inbox); !started) {
+        out_printf("%s\n", started.message.c_str());
+        process_exit_now(exit_receiver_failed);
+    }
     loop.start(user_name, verbose, safemode, bank0);
     while (loop.pass()) {
     }
     loop.finish();
-    return loop.finish_report(loop.exit_status());
+    const int status = loop.finish_report(loop.exit_status());
+    if (loop.loader().op.batch_mode == 0) {
+        out_printf("\nTerminating sucker thread\n");
+    }
+    if (!link.stop(receiver_stop_wait_ms)) {
+        // The receiver has not ended in time (a port that does not return): the process ends
+        // with it still running, without running static destructors under its feet.
+        process_exit_now(status);
+    }
+    return status;
 }

@@ -1,27 +1,36 @@
-// The program's main loop once the link is up and the receiver runs: it connects to the unit,
-// then serves operations one at a time, started by the menu's keys or, in a command-line run,
-// by the options, until the user quits or no operation is left. Each pass runs the keep-alive,
-// the user's request and the step of the current state, in that order; answers reach it only
-// through the flags the receiver raises.
+// The session of one unit: the unit's state and link, and the loop that serves it. It connects
+// to the unit, then serves operations one at a time, started by the menu's keys or, in a
+// command-line run, by the options, until the user quits or no operation is left. Each pass
+// takes in the answers the link's receiver has queued, then runs the keep-alive, the user's
+// request and the step of the current state, in that order.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "app/options.h"
+#include "app/progress_meter.h"
 #include "app/run_journal.h"
 #include "app/run_report.h"
-#include "app/progress_meter.h"
 #include "console/menu.h"
+#include "link/unit_link.h"
+#include "platform/result.h"
 #include "protocol/display.h"
 #include "protocol/operation_state.h"
 #include "protocol/pace.h"
+#include "protocol/unit.h"
 
 class session final : public loader_display {
 public:
-    explicit session(option_table& options, report_link link = {})
-        : options_(options), link_(std::move(link)) {}
+    session(option_table& options, unit_link& link, report_link report = {});
+    session(const session&) = delete;
+    session& operator=(const session&) = delete;
+
+    // The unit this session serves; its inbox is what the link's receiver hands answers to.
+    unit& loader() { return unit_; }
+    const unit& loader() const { return unit_; }
 
     // The start of the run: the connection begun, the command-line run's folder and banner, the
     // menu.
@@ -30,7 +39,7 @@ public:
     bool pass();
     // The part of a pass that reads a key, if one waits, and does what it asks for (a dialog,
     // an action); false when it asks to quit.
-    bool take_key() { return act_on(handle_key()); }
+    bool take_key() { return act_on(handle_key(unit_)); }
     // The exit sequence: LOADER_EXIT in loader mode, the receiver told to stop, one second.
     void finish();
     // 0, or in a command-line run in which the connection or an operation failed
@@ -41,6 +50,13 @@ public:
     int finish_report(int status);
 
     const run_journal& journal() const { return journal_; }
+    // The argument position of the last command-line option handed out.
+    int last_operation_position() const { return operation_cursor_; }
+
+    // Whether the waits of a pass and the pauses between operations wait for the receiver's
+    // answers in real time (a run), or not at all (a test that hands answers in between passes
+    // and moves its own clock).
+    void set_real_waits(bool real) { real_waits_ = real; }
 
     // The screen the loader shows things on.
     void show_menu() override;
@@ -63,11 +79,23 @@ private:
     void start_verify();
     void end_verify();
     void keep_report_ready();
+    // Takes in the answers queued so far; a failed link ends the run.
+    void take_answers();
+    // Ends the run when the link has failed: the failure's line, and the status of a failed
+    // port.
+    void end_if_link_failed();
+    // A pause of `ms`, cut short only by a link that fails.
+    void pause(std::uint32_t ms);
+    // What the key waits of the dialogs run while they wait: answers taken in, the keep-alive.
+    void wait_idle();
 
     option_table& options_;
     report_link link_;
-    bool keep_going_ = true;
+    unit unit_;
     run_journal journal_;
+    int operation_cursor_ = 0;  // the last argument position handed out
+    bool keep_going_ = true;
+    bool real_waits_ = true;
     std::size_t report_mark_ = 0;  // the journal's state when the report was last prepared
     // +verify: the load whose read-back is due or runs.
     struct verify_state {
@@ -81,7 +109,11 @@ private:
     progress_meter progress_;  // the transfer's progress line on a terminal
 };
 
-// The whole loop: start, passes until the run is over, exit sequence, the report. Returns the
-// run's exit status.
-int run_operations(option_table& options, const report_link& link, const std::string& user_name,
-                   std::uint32_t verbose, bool safemode, bool bank0);
+// Prints the line of a link that failed and ends the process with the status of a failed port.
+[[noreturn]] void end_run_on_link_failure(const result& failure);
+
+// The whole loop of one unit over its link: the receiver started, the session's start, passes
+// until the run is over, the exit sequence, the report. Returns the run's exit status; a
+// receiver that cannot be started ends the process.
+int run_operations(option_table& options, unit_link& link, const report_link& report,
+                   const std::string& user_name, std::uint32_t verbose, bool safemode, bool bank0);

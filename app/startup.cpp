@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -10,13 +11,9 @@
 #include "app/session.h"
 #include "link/admxrc_wrapper.h"
 #include "link/card_link.h"
-#include "link/card_receiver.h"
 #include "link/card_window.h"
 #include "link/comm_error.h"
-#include "link/link_mode.h"
-#include "link/receiver.h"
 #include "link/serial_link.h"
-#include "link/serial_port.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/output.h"
@@ -25,22 +22,17 @@
 #include "platform/serial_ports.h"
 #include "platform/visible_text.h"
 #include "platform/user.h"
-#include "protocol/dispatcher.h"
-#include "protocol/loader_state.h"
 #include "protocol/run_outcome.h"
-#include "protocol/senders.h"
+#include "protocol/unit.h"
 
 namespace {
 
 constexpr std::uint32_t refused_port_pause_ms = 3000;
 
-// The one card of the run. It lives until the process ends, which closes the card and releases
-// the driver library.
+// The card in the PC and its driver library, bound into the process: there is one per process
+// whatever it serves. It lives until the process ends, which closes the card and releases the
+// driver library.
 CADMXRCWrapper card;
-
-// The link of the run, chosen once; the senders reach the unit through it.
-card_unit_link card_link;
-serial_unit_link serial_link_of_run;
 
 // The bitstream file of the run: the /bitfile value when given, else the file of the board type.
 const char* default_bitstream(int board_type) {
@@ -57,8 +49,8 @@ const char* default_bitstream(int board_type) {
 }
 
 // The card link: find the card, read the bitstream, configure the card, then hand its window
-// to the card's sender and receiver. Every failure ends the run.
-void open_card_link(const option_table& options) {
+// to the card's link. Every failure ends the run.
+std::unique_ptr<unit_link> open_card_link(const option_table& options) {
     if (card.DetectCard() != CADMXRCWrapper::status_ok) {
         process_exit(exit_no_card);
     }
@@ -81,50 +73,31 @@ void open_card_link(const option_table& options) {
     if (card.OpenAndConfigure() != CADMXRCWrapper::status_ok) {
         process_exit(exit_card_setup_failed);
     }
-    rx_register.store(card.board_type() == 6 ? card_rx_data_v6 : card_rx_data_v2,
-                      std::memory_order_release);
+    const std::size_t rx_data = card.board_type() == 6 ? card_rx_data_v6 : card_rx_data_v2;
     const mapped_window window{card.GetWindow()};
-    card_window.store(window.base, std::memory_order_release);
     window.store(card_setup_a, 2);
     window.store(card_setup_b, 1);
-    use_link(&card_link);
+    return std::make_unique<card_unit_link>(window.base, rx_data);
 }
 
-void open_serial_link(std::uint32_t port_number) {
-    loader_mode.store(1, std::memory_order_release);
-    serial_link.store(1, std::memory_order_release);
-    if (serial_open(port_number) != 0) {
+// The serial port COMn of /interface, or the port named with /port (whose name
+// check_port_options has found not empty). A port that cannot be opened is a failure of the
+// run's link, reported as any other (with a report, when one is asked for).
+result open_serial_link(serial_unit_link& link, const option_table& options,
+                        report_link& report) {
+    report.serial = true;
+    if (const std::string* port = named_port(options)) {
+        report.port = *port;
+        return link.open(*port, serial_device_path(*port));
+    }
+    const std::uint32_t port_number = options[opt_interface].value.u;
+    if (static_cast<std::int32_t>(port_number) <= 0) {
         out_printf("Initialize COM %d Failed\n", static_cast<int>(port_number));
         sleep_ms(refused_port_pause_ms);
         process_exit(exit_bad_port_number);
     }
-    use_link(&serial_link_of_run);
-}
-
-// The serial port named with /port, whose name check_port_options has found not empty.
-void open_named_serial_link(const std::string& name) {
-    loader_mode.store(1, std::memory_order_release);
-    serial_link.store(1, std::memory_order_release);
-    serial_open_named(name);
-    use_link(&serial_link_of_run);
-}
-
-void start_receiver(os_thread::procedure receiver) {
-    os_error error;
-    if (!receiver_thread.start(receiver, error)) {
-        out_printf("Cannot start the receiver thread: %s\n", error.text.c_str());
-        process_exit_now(exit_receiver_failed);
-    }
-    if (!receiver_thread.raise_priority(error)) {
-        out_printf("SetThreadPriority() failed\n");
-    }
-}
-
-// The receiver hands every message to the dispatcher and traces by the program's level.
-void start_receiver_with_dispatcher(os_thread::procedure receiver) {
-    set_message_handler(&ExecuteCommand);
-    set_receiver_trace_level(&firmware_operation.verbose_level);
-    start_receiver(receiver);
+    report.port = "COM" + std::to_string(port_number);
+    return link.open(report.port, serial_device_name(port_number));
 }
 
 // The files the run loads and the port it opens, which its report must not replace.
@@ -148,21 +121,18 @@ report_neighbours report_neighbours_of(const option_table& options) {
 
 // A command-line run with /report whose port cannot be opened still leaves its report: the
 // connection failed with the port's line, nothing else was done, and the status is the port's.
-void report_failed_start(const option_table& options, const report_link& link,
-                         const ECommError& error) {
+void report_failed_start(const option_table& options, unit_link& link, const report_link& report,
+                         const result& failure) {
     if (!options[opt_report].given || !is_batch_run(options)) {
         return;
     }
-    std::string line = comm_error_line(error);
-    while (!line.empty() && (line.front() == '\n' || line.back() == '\n')) {
-        line.erase(line.front() == '\n' ? 0 : line.size() - 1, 1);
-    }
-    run_journal journal;
+    unit never_connected(link);
+    run_journal journal(never_connected.outcome);
     journal.begin("connect");
-    note_operation_failed(line);
+    note_operation_failed(never_connected, failure.message);
     journal.end();
-    write_run_report(options[opt_report].value.text.value_or(std::string()), link, journal,
-                     comm_error_exit_status);
+    write_run_report(options[opt_report].value.text.value_or(std::string()), report,
+                     never_connected, journal, comm_error_exit_status);
 }
 
 }  // namespace
@@ -190,39 +160,25 @@ void kestrel_main(int argc, const char* const* argv) {
         }
     }
 
-    stop_receiver.store(0, std::memory_order_release);
-    const std::uint32_t interface = options[opt_interface].value.u;
-    report_link link;
-    int status = 0;
-    bool running = false;  // the session has started: it reports what happens from then on
-    try {
-        // The program's signal handling comes first: the card's driver may put a fault handler
-        // of its own in front of it, passing on what is not its own.
-        process_catch_signals();
-        console_open();
-        if (const std::string* port = named_port(options)) {
-            link.serial = true;
-            link.port = *port;
-            open_named_serial_link(*port);
-            start_receiver_with_dispatcher(&serial_receiver);
-        } else if (interface == 0) {
-            open_card_link(options);
-            link.board_type = card.board_type();
-            start_receiver_with_dispatcher(&card_receiver);
-        } else {
-            link.serial = true;
-            link.port = "COM" + std::to_string(interface);
-            open_serial_link(interface);
-            start_receiver_with_dispatcher(&serial_receiver);
+    // The program's signal handling comes first: the card's driver may put a fault handler of
+    // its own in front of it, passing on what is not its own.
+    process_catch_signals();
+    console_open();
+    report_link report;
+    std::unique_ptr<unit_link> link;
+    if (named_port(options) != nullptr || options[opt_interface].value.u != 0) {
+        auto serial = std::make_unique<serial_unit_link>();
+        if (const result opened = open_serial_link(*serial, options, report); !opened) {
+            report_failed_start(options, *serial, report, opened);
+            end_run_on_link_failure(opened);
         }
-        running = true;
-        status = run_operations(options, link, user_name, options[opt_verbose].value.u & 0xFFu,
-                                options[opt_safemode].value.b, options[opt_bank0].value.b);
-    } catch (const ECommError& error) {
-        if (!running) {
-            report_failed_start(options, link, error);
-        }
-        end_run_on_comm_error(error);
+        link = std::move(serial);
+    } else {
+        link = open_card_link(options);
+        report.board_type = card.board_type();
     }
-    stop_receiver_and_exit(status, firmware_operation.batch_mode != 0);
+    const int status = run_operations(options, *link, report, user_name,
+                                      options[opt_verbose].value.u & 0xFFu,
+                                      options[opt_safemode].value.b, options[opt_bank0].value.b);
+    process_exit(status);
 }

@@ -7,6 +7,7 @@
 #include "protocol/bank_records.h"
 #include "protocol/fixed_text.h"
 #include "protocol/loader_state.h"
+#include "protocol/unit.h"
 
 namespace {
 
@@ -26,12 +27,12 @@ void print_text_row(const char* label, const std::string& image, const std::stri
 
 }  // namespace
 
-void print_bank_info() {
+void print_bank_info(const unit& u) {
     out_printf("  Bank information\n\n");
     for (int i = 0; i < static_cast<int>(bank_records); ++i) {
-        const bank_info& b = banks[static_cast<std::size_t>(i)];
-        const bank_notes& n = notes[static_cast<std::size_t>(i)];
-        if (bank_unknown(static_cast<std::size_t>(i))) {
+        const bank_info& b = u.banks[static_cast<std::size_t>(i)];
+        const bank_notes& n = u.notes[static_cast<std::size_t>(i)];
+        if (bank_unknown(u, static_cast<std::size_t>(i))) {
             out_printf("  Bank %i is unknown: the unit did not report it\n\n", i);
             continue;
         }

@@ -2,5 +2,7 @@
 // are, as the unit reported them.
 #pragma once
 
-// Prints the table from the bank records held (nothing is asked of the unit).
-void print_bank_info();
+struct unit;
+
+// Prints the table from the unit's bank records (nothing is asked of the unit).
+void print_bank_info(const unit& u);

@@ -11,7 +11,6 @@
 #include "files/file_types.h"
 #include "platform/output.h"
 #include "platform/visible_text.h"
-#include "protocol/loader_state.h"
 
 namespace {
 
@@ -20,34 +19,34 @@ constexpr std::size_t name_limit = 80;
 // What is kept of a comment.
 constexpr std::size_t text_limit = 25;
 
-// The answers of a dialog so far, starting from the type and bank of the loader state.
+// The answers of a dialog so far, starting from the type and bank of the loader record, and
+// the lowest bank it offers.
 struct answers {
     std::uint8_t file_type;
     std::uint8_t bank;
+    int first_bank;
 };
 
 bool is_quit(int key) { return key == 'q' || key == 'Q'; }
 bool is_yes(int key) { return key == 'y' || key == 'Y'; }
 
-int first_bank() { return firmware_operation.first_bank; }
-
-bool is_allowed_bank(int key) { return key >= '0' + first_bank() && key <= '3'; }
+bool is_allowed_bank(const answers& a, int key) { return key >= '0' + a.first_bank && key <= '3'; }
 
 // The bank shown is the key's code minus that of '0', whatever the key was.
-void report_invalid_bank(int key) {
-    out_printf("Invalid bank %d. Only Bank %d to 3 in valid\n", key - '0', first_bank());
+void report_invalid_bank(const answers& a, int key) {
+    out_printf("Invalid bank %d. Only Bank %d to 3 in valid\n", key - '0', a.first_bank);
 }
 
 // The flash load's bank, with its warning and question for bank 0. False when cancelled.
 bool ask_load_bank(answers& a) {
-    out_printf("  Load to Bank number (%d-3) ?\n", first_bank());
+    out_printf("  Load to Bank number (%d-3) ?\n", a.first_bank);
     int key = wait_key();
     for (;;) {
         if (is_quit(key)) {
             return false;
         }
-        if (!is_allowed_bank(key)) {
-            report_invalid_bank(key);
+        if (!is_allowed_bank(a, key)) {
+            report_invalid_bank(a, key);
             key = wait_key();
             continue;
         }
@@ -70,17 +69,17 @@ bool ask_load_bank(answers& a) {
 
 // The get's bank: no question for bank 0. False when cancelled.
 bool ask_get_bank(answers& a) {
-    out_printf("  From Bank number (%d-3) ?\n", first_bank());
+    out_printf("  From Bank number (%d-3) ?\n", a.first_bank);
     for (;;) {
         const int key = wait_key();
         if (is_quit(key)) {
             return false;
         }
-        if (is_allowed_bank(key)) {
+        if (is_allowed_bank(a, key)) {
             a.bank = static_cast<std::uint8_t>(key - '0');
             return true;
         }
-        report_invalid_bank(key);
+        report_invalid_bank(a, key);
     }
 }
 
@@ -137,9 +136,10 @@ bool ask_eeprom(const char* title, const char* channel_question, answers& a) {
     }
 }
 
-// Looks the file up and takes its facts; asks for the last confirmation when interactive.
+// Looks the file up and takes its facts; asks for the last confirmation, with the user the
+// unit records, when there is one to show (interactive).
 load_answer check_file(download_choice choice, const std::string& name, std::string_view comment,
-                       bool interactive) {
+                       const std::string* user) {
     load_answer answer{load_result::failed, std::move(choice)};
     bool told = false;
     const std::optional<file_facts> facts = read_file_info(name, &told);
@@ -156,11 +156,12 @@ load_answer check_file(download_choice choice, const std::string& name, std::str
     c.size = facts->size;
     c.file_time = facts->file_time;
     c.download_time = facts->download_time;
-    answer.result = !interactive || confirm_file_info(c) ? load_result::go : load_result::declined;
+    answer.result =
+        user == nullptr || confirm_file_info(c, *user) ? load_result::go : load_result::declined;
     return answer;
 }
 
-load_answer interactive_load(dialog_kind kind, answers a) {
+load_answer interactive_load(dialog_kind kind, answers a, const std::string& user) {
     download_choice choice;
     const bool flash = kind != dialog_kind::eeprom;
     if (flash) {
@@ -192,13 +193,14 @@ load_answer interactive_load(dialog_kind kind, answers a) {
         }
         out_printf("Comment: %s\n", visible_text(comment).c_str());
     }
-    return check_file(std::move(choice), name, comment, true);
+    return check_file(std::move(choice), name, comment, &user);
 }
 
 }  // namespace
 
-load_answer load_dialog(dialog_kind kind, std::uint8_t file_type, std::uint8_t bank) {
-    return interactive_load(kind, answers{file_type, bank});
+load_answer load_dialog(dialog_kind kind, const firmware_operation_record& loader) {
+    return interactive_load(kind, answers{loader.file_type, loader.bank, loader.first_bank},
+                            loader.user.c_str());
 }
 
 load_answer check_load_file(const std::string& file, const std::string& comment) {
@@ -208,12 +210,11 @@ load_answer check_load_file(const std::string& file, const std::string& comment)
                    name_limit - 1, visible_text(file).c_str());
         return {load_result::failed, {}};
     }
-    return check_file({}, file, comment, false);
+    return check_file({}, file, comment, nullptr);
 }
 
-std::optional<get_answer> get_dialog(dialog_kind kind, std::uint8_t file_type,
-                                     std::uint8_t bank) {
-    answers a{file_type, bank};
+std::optional<get_answer> get_dialog(dialog_kind kind, const firmware_operation_record& loader) {
+    answers a{loader.file_type, loader.bank, loader.first_bank};
     if (kind == dialog_kind::eeprom) {
         if (!ask_eeprom("\n  Get EEPROM image from\n", "  Load from channel(1-4)?\n", a)) {
             return std::nullopt;

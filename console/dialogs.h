@@ -9,6 +9,7 @@
 #include <string>
 
 #include "protocol/download_choice.h"
+#include "protocol/loader_state.h"
 
 enum class dialog_kind { eeprom, flash };
 
@@ -26,9 +27,10 @@ struct load_answer {
     download_choice choice;  // what was answered before the dialog ended
 };
 
-// The load dialog, starting from the file type and bank of the loader state (a Controller or
-// Charger EEPROM keeps the bank as it is). A file name of 80 characters or more is refused.
-load_answer load_dialog(dialog_kind kind, std::uint8_t file_type, std::uint8_t bank);
+// The load dialog, starting from the file type and bank of the unit's loader record (a
+// Controller or Charger EEPROM keeps the bank as it is), offering the banks from its first bank
+// on and showing its user. A file name of 80 characters or more is refused.
+load_answer load_dialog(dialog_kind kind, const firmware_operation_record& loader);
 
 // The file of a command-line load: its name's length checked and its facts taken, nothing
 // asked. The choice holds no file type or bank.
@@ -39,9 +41,9 @@ struct get_answer {
     std::uint8_t bank;  // bank, or EEPROM channel index
 };
 
-// The get dialog, starting from the file type and bank of the loader state; nothing when
+// The get dialog, starting from the file type and bank of the unit's loader record; nothing when
 // cancelled.
-std::optional<get_answer> get_dialog(dialog_kind kind, std::uint8_t file_type, std::uint8_t bank);
+std::optional<get_answer> get_dialog(dialog_kind kind, const firmware_operation_record& loader);
 
 // The bank to boot, confirmed; nothing when cancelled.
 std::optional<std::uint8_t> boot_dialog();

@@ -13,7 +13,6 @@
 #include "platform/local_time.h"
 #include "platform/output.h"
 #include "platform/visible_text.h"
-#include "protocol/loader_state.h"
 
 namespace {
 
@@ -77,7 +76,7 @@ std::optional<file_facts> read_file_info(const std::string& name, bool* told) {
                       date_or_unknown(now)};
 }
 
-bool confirm_file_info(const download_choice& choice) {
+bool confirm_file_info(const download_choice& choice, const std::string& user) {
     const bool flash = is_flash_type(choice.file_type);
     // Shown as the unit records them: the first 25 characters.
     const std::string name = choice.path.substr(0, recorded_text_limit);
@@ -94,7 +93,7 @@ bool confirm_file_info(const download_choice& choice) {
     out_printf("  File Time     : %s\n", choice.file_time.c_str());
     out_printf("  Download Time : %s\n", choice.download_time.c_str());
     if (flash) {
-        out_printf("  User          : %s\n", firmware_operation.user.c_str());
+        out_printf("  User          : %s\n", user.c_str());
         out_printf("  Comment       : %s\n\n", visible_text(comment).c_str());
     }
     out_write("  OK to load this file Y/N?\n");

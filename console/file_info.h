@@ -22,4 +22,4 @@ std::optional<file_facts> read_file_info(const std::string& name, bool* told = n
 
 // Shows the file table of the choice (with the user the unit records) and asks
 // "  OK to load this file Y/N?\n": true for y or Y.
-bool confirm_file_info(const download_choice& choice);
+bool confirm_file_info(const download_choice& choice, const std::string& user);

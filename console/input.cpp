@@ -1,6 +1,7 @@
 #include "console/input.h"
 
 #include <cstdint>
+#include <utility>
 
 #include "console/keys.h"
 #include "platform/output.h"
@@ -17,19 +18,20 @@ constexpr int cancel_key = 'q';
 
 constexpr int carriage_return = 13;
 
-void (*idle_work)() = nullptr;
+// The console's one set of key waits: whoever runs the dialogs hands in what runs while they wait.
+std::function<void()> idle_work;
 constexpr int line_feed = 10;
 
 }  // namespace
 
-void set_key_wait_idle(void (*idle)()) { idle_work = idle; }
+void set_key_wait_idle(std::function<void()> idle) { idle_work = std::move(idle); }
 
 int wait_key() {
     for (;;) {
         const bool waiting = key_waiting(poll_ms);
         const int key = waiting ? read_key() : -1;
         // Also in the pass that reads the key, so that a user typing steadily never starves it.
-        if (idle_work != nullptr) {
+        if (idle_work) {
             idle_work();
         }
         if (key >= 0) {

@@ -2,8 +2,10 @@
 // wait, the idle work the session hands in (the keep-alive) runs on every poll.
 #pragma once
 
-// Runs on every poll of the key waits; nullptr for none.
-void set_key_wait_idle(void (*idle)());
+#include <functional>
+
+// Runs on every poll of the key waits; none when empty.
+void set_key_wait_idle(std::function<void()> idle);
 
 // Waits for a key and returns its code (the caller looks at the low 8 bits), not echoed. When
 // input has ended for good, returns 'q' so that every question is cancelled rather than

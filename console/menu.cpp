@@ -1,15 +1,15 @@
 #include "console/menu.h"
 
 #include "console/keys.h"
-#include "link/link_mode.h"
 #include "protocol/loader_state.h"
+#include "protocol/unit.h"
 
 namespace {
 
 bool is(int key, char letter) { return key == letter || key == letter - 'A' + 'a'; }
 
 // The operation keys of a connected unit in loader mode (or on the card).
-user_request connected_key(int key) {
+user_request connected_key(const unit& u, int key) {
     struct letter_request {
         char letter;
         user_request request;
@@ -26,9 +26,9 @@ user_request connected_key(int key) {
             return l.request;
         }
     }
-    if (key == '#' && serial_link.load(std::memory_order_acquire) != 0) {
-        return loader_mode.load(std::memory_order_acquire) == 1 ? user_request::enter_remote_access
-                                                                : user_request::leave_remote_access;
+    if (key == '#' && u.link.is_serial()) {
+        return u.link.mode() == line_mode::loader ? user_request::enter_remote_access
+                                                  : user_request::leave_remote_access;
     }
     return user_request::none;
 }
@@ -49,7 +49,7 @@ user_request common_key(int key) {
 
 }  // namespace
 
-key_request handle_key() {
+key_request handle_key(const unit& u) {
     if (!key_waiting()) {
         return {};
     }
@@ -58,20 +58,19 @@ key_request handle_key() {
         return {};  // input has ended: no key
     }
     // A command-line run has no answers for a dialog: only Q and q act then.
-    if (firmware_operation.batch_mode != 0) {
+    if (u.op.batch_mode != 0) {
         return {is(key, 'Q') ? user_request::quit : user_request::none};
     }
-    switch (firmware_operation.link_state) {
+    switch (u.op.link_state) {
     case link_connected:
-        if (remote_access.load(std::memory_order_acquire) != 0 &&
-            loader_mode.load(std::memory_order_acquire) == 0) {
+        if (u.link.mode() == line_mode::remote_access) {
             // Remote access: every key but '#' goes to the unit and means nothing here.
             if (key == '#') {
                 return {user_request::leave_remote_access};
             }
             return {user_request::remote_key, static_cast<std::uint8_t>(key)};
         }
-        if (const user_request request = connected_key(key); request != user_request::none) {
+        if (const user_request request = connected_key(u, key); request != user_request::none) {
             return {request};
         }
         break;

@@ -24,6 +24,8 @@ enum class user_request {
     redraw,          // R
 };
 
+struct unit;
+
 struct key_request {
     user_request request = user_request::none;
     std::uint8_t key = 0;  // the key itself, for remote_key
@@ -31,4 +33,4 @@ struct key_request {
 
 // Reads one key if one is waiting and says what it asks for. In a command-line run only Q
 // means anything; in remote access every key but '#' is the unit's.
-key_request handle_key();
+key_request handle_key(const unit& u);

@@ -3,11 +3,11 @@
 #include "console/bank_table.h"
 #include "console/banner.h"
 #include "console/date_text.h"
-#include "link/link_mode.h"
 #include "platform/console.h"
 #include "platform/local_time.h"
 #include "platform/output.h"
 #include "protocol/loader_state.h"
+#include "protocol/unit.h"
 
 namespace {
 // Below this verbose level the screen is cleared before a header, so that traces stay visible
@@ -19,8 +19,8 @@ std::string date_text_or_unknown(const std::optional<std::tm>& time) {
     return time ? date_text(*time) : date_text_unknown();
 }
 
-void print_header(const char* title) {
-    if (firmware_operation.verbose_level < keep_screen_level) {
+void print_header(const unit& u, const char* title) {
+    if (u.op.verbose_level < keep_screen_level) {
         console_clear_screen();
     }
     out_printf("%s %*s         ", kestrel_banner, 12, title);
@@ -28,8 +28,9 @@ void print_header(const char* title) {
     out_printf("%*s\n\r", 0, date.c_str());
 }
 
-void print_status_line() {
-    switch (firmware_operation.link_state) {
+void print_status_line(const unit& u) {
+    const firmware_operation_record& op = u.op;
+    switch (op.link_state) {
     case link_not_connected:
         out_printf("  Not Connected:");
         break;
@@ -37,32 +38,32 @@ void print_status_line() {
         out_printf("  Connecting...");
         break;
     case link_connected:
-        out_printf("  Connected: Bank %d", int{firmware_operation.current_bank.load()});
+        out_printf("  Connected: Bank %d", int{op.current_bank});
         break;
     default:
         break;
     }
-    out_printf("  Verbose level %2d No of Retries %5d \n",
-               int{firmware_operation.verbose_level.load()}, firmware_operation.retry_count);
+    out_printf("  Verbose level %2d No of Retries %5d \n", int{op.verbose_level}, op.retry_count);
 }
 
-void show_menu(int kind) {
-    if (firmware_operation.batch_mode != 0) {
+void show_menu(const unit& u, int kind) {
+    const firmware_operation_record& op = u.op;
+    if (op.batch_mode != 0) {
         return;
     }
     if (kind != MENU_NO_HEADER) {
-        print_header("Menu");
+        print_header(u, "Menu");
     }
     if (kind == MENU_WITH_BANKS) {
-        print_bank_info();
+        print_bank_info(u);
     }
     out_printf("\n\r");
-    print_status_line();
+    print_status_line(u);
     out_printf("\n\r");
-    if (firmware_operation.link_state == link_not_connected) {
+    if (op.link_state == link_not_connected) {
         out_printf("  C: Re-connect to unit\n\r");
     }
-    if (firmware_operation.link_state == link_connected) {
+    if (op.link_state == link_connected) {
         out_printf("  B: Boot unit\n\r");
         out_printf("  L: Load file to flash\n\r");
         out_printf("  E: Load file to eeprom\n\r");
@@ -73,7 +74,7 @@ void show_menu(int kind) {
         out_printf("  W: View log\n\r");
         out_printf("  V: Verbose level\n\r");
         out_printf("  U: Scan directory\n\r");
-        if (serial_link.load(std::memory_order_acquire) != 0) {
+        if (u.link.is_serial()) {
             out_printf("  #: Toggle between loader mode and remote access\n\r");
         }
     }

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+struct unit;
+
 enum menu_kind : int {
     MENU_PLAIN = 0,       // header "Menu", status line, menu
     MENU_WITH_BANKS = 1,  // header, bank table, status line, menu
@@ -16,10 +18,11 @@ enum menu_kind : int {
 // The date text of a local time, or the placeholder of the same width when there is none.
 std::string date_text_or_unknown(const std::optional<std::tm>& time);
 
-// Clears the screen (unless the verbose level is 4 or more) and prints the banner, the title
-// right-aligned in 12 columns and the current date.
-void print_header(const char* title);
+// Clears the screen (unless the unit's verbose level is 4 or more) and prints the banner, the
+// title right-aligned in 12 columns and the current date.
+void print_header(const unit& u, const char* title);
 
-void print_status_line();
+void print_status_line(const unit& u);
 
-void show_menu(int kind);
+// The menu of the unit's state (nothing in a command-line run).
+void show_menu(const unit& u, int kind);

@@ -1,5 +1,5 @@
-// The file is read in one go and closed again; the buffer stays until the next download
-// replaces it or the run ends.
+// The file is read in one go and closed again; the image stays until the next download replaces
+// it or the run ends.
 #include "files/image_file.h"
 
 #include <new>
@@ -11,8 +11,6 @@
 #include "platform/output.h"
 #include "platform/visible_text.h"
 
-std::vector<std::uint8_t> file_buffer;
-
 bool refuse_too_large(const std::string& name, std::uint64_t size) {
     if (size <= max_load_size) {
         return false;
@@ -23,8 +21,8 @@ bool refuse_too_large(const std::string& name, std::uint64_t size) {
     return true;
 }
 
-int load_file_to_memory(const std::string& name) {
-    release_file_buffer();
+int load_file_to_memory(const std::string& name, std::vector<std::uint8_t>& image) {
+    release_image(image);
 
     // A directory is refused as Windows refuses to open one; a device or a FIFO is refused too
     // (its open would wait for a writer, and it holds no image).
@@ -39,7 +37,7 @@ int load_file_to_memory(const std::string& name) {
     os_error error;
     bool read = false;
     try {
-        read = read_binary_file(name, file_buffer, error);
+        read = read_binary_file(name, image, error);
     } catch (const std::bad_alloc&) {
         read = false;
     } catch (const std::length_error&) {
@@ -47,12 +45,12 @@ int load_file_to_memory(const std::string& name) {
     }
     // A read error part-way would send a truncated image as if it were the whole file; a file
     // that has shrunk since its status was taken is sent as it is now.
-    if (!read || file_buffer.empty() || file_buffer.size() > max_load_size) {
+    if (!read || image.empty() || image.size() > max_load_size) {
         out_printf("Could not read %s \n", visible_text(name).c_str());
-        release_file_buffer();
+        release_image(image);
         return -1;
     }
     return 0;
 }
 
-void release_file_buffer() { std::vector<std::uint8_t>().swap(file_buffer); }
+void release_image(std::vector<std::uint8_t>& image) { std::vector<std::uint8_t>().swap(image); }

@@ -13,12 +13,9 @@ inline constexpr std::uint64_t max_load_size = 0xFFFFFFFFu;
 // True (after saying so) when a file of this size cannot be loaded.
 bool refuse_too_large(const std::string& name, std::uint64_t size);
 
-// The whole content of the last file read for a download; its size is the download size.
-extern std::vector<std::uint8_t> file_buffer;
+// Reads the file whole into `image` and closes it again: 0, or -1 after "Could not open %s \n"
+// or "Could not read %s \n" (an empty file cannot be read), `image` then empty.
+int load_file_to_memory(const std::string& name, std::vector<std::uint8_t>& image);
 
-// Reads the file whole into file_buffer and closes it again: 0, or -1 after "Could not open %s
-// \n" or "Could not read %s \n" (an empty file cannot be read), file_buffer then empty.
-int load_file_to_memory(const std::string& name);
-
-// Releases file_buffer (the end of the run).
-void release_file_buffer();
+// Gives the memory of an image back.
+void release_image(std::vector<std::uint8_t>& image);

@@ -12,7 +12,4 @@ struct written_file {
     std::uint32_t crc32; // of the whole file
 };
 
-void note_written_file(written_file file);
-const std::vector<written_file>& written_files();
-// Back to none (the start of a run, and tests).
-void forget_written_files();
+using written_file_list = std::vector<written_file>;

@@ -10,7 +10,8 @@
 #include "link/frame.h"
 #include "platform/output.h"
 
-// The sending steps over a window: the trace above verbose level 5, then the 2 * n + 6 symbols (the checksum table is built by the first send).
+// The sending steps over a window: the trace above verbose level 5, then the 2 * n + 6 symbols
+// (the checksum table is built by the first send).
 template <class Window>
 void send_card_message(const Window& window, const std::uint8_t* message, std::size_t n,
                        int verbose_level) {
@@ -25,5 +26,3 @@ void send_card_message(const Window& window, const std::uint8_t* message, std::s
     }
 }
 
-// The card form of Send_Message: sends through the window start-up installed.
-void card_Send_Message(const std::uint8_t* message, std::size_t n, int verbose_level);

@@ -1,10 +1,8 @@
-// The card's register window: where its registers lie, which window and receive register the
-// link uses, and the one way the program touches them, a plain 32-bit volatile load or store
-// per access (the card's registers take nothing else, and the compiler must neither merge,
-// drop nor reorder the accesses).
+// The card's register window: where its registers lie, and the one way the program touches them,
+// a plain 32-bit volatile load or store per access (the card's registers take nothing else, and
+// the compiler must neither merge, drop nor reorder the accesses).
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -18,10 +16,6 @@ inline constexpr std::size_t card_rx_pre = 0x1E4 / 4;          // read before ea
 inline constexpr std::size_t card_rx_data_v2 = 0x1E8 / 4;      // received words, board types 2, 5
 inline constexpr std::size_t card_rx_data_v6 = 0x1F0 / 4;      // received words, board type 6
 
-// Set by start-up once the card is configured, before the receiver starts.
-extern std::atomic<volatile std::uint32_t*> card_window;
-extern std::atomic<std::uint16_t> rx_register;
-
 // A mapped window. The card link's sending and receiving steps are templates over this shape
 // (load and store by word index), so that they can be checked access by access.
 struct mapped_window {
@@ -31,7 +25,3 @@ struct mapped_window {
     void store(std::size_t index, std::uint32_t value) const { base[index] = value; }
 };
 
-// The window start-up installed.
-inline mapped_window installed_card_window() {
-    return mapped_window{card_window.load(std::memory_order_acquire)};
-}

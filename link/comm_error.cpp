@@ -1,7 +1,6 @@
 #include "link/comm_error.h"
 
-#include "platform/output.h"
-#include "platform/process.h"
+#include <utility>
 
 const char* comm_error_meaning(int code) {
     switch (code) {
@@ -20,21 +19,14 @@ const char* comm_error_meaning(int code) {
     }
 }
 
-std::string comm_error_line(const ECommError& error) {
-    std::string line = "\nSerial port ";
-    line += error.port_name.empty() ? std::string("?") : error.port_name;
+result comm_failure(int code, const os_error& system, const std::string& port_name) {
+    std::string line = "Serial port ";
+    line += port_name.empty() ? std::string("?") : port_name;
     line += ": ";
-    line += comm_error_meaning(error.code);
-    line += " (error " + std::to_string(error.code) + ")";
-    if (error.system_error != 0 || !error.system_text.empty()) {
-        line += ": " + error.system_text + " (system error " +
-                std::to_string(error.system_error) + ")";
+    line += comm_error_meaning(code);
+    line += " (error " + std::to_string(code) + ")";
+    if (system.code != 0 || !system.text.empty()) {
+        line += ": " + system.text + " (system error " + std::to_string(system.code) + ")";
     }
-    line += "\n";
-    return line;
-}
-
-void end_run_on_comm_error(const ECommError& error) {
-    out_write(comm_error_line(error));
-    process_exit_now(comm_error_exit_status);
+    return result::failure(result_kind::port_failed, std::move(line), system, code);
 }

@@ -1,10 +1,11 @@
-// ECommError: the exception of every failing serial-port operation. Its code says which
-// operation failed; the system's own error is taken where the failure was seen. Wherever it is
-// raised, on either thread, it ends the run with one line and comm_error_exit_status.
+// Failures of the serial port: which operation failed, as a code the port has always reported,
+// with the system's own error taken where the failure was seen.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "platform/result.h"
 
 // What failed. The numbers are the ones the port has always reported; 13 is not used.
 enum comm_error_code : int {
@@ -21,21 +22,13 @@ enum comm_error_code : int {
     comm_clear_error_failed = 18,  // asking the driver for received bytes (the port has gone)
 };
 
-struct ECommError {
-    int code = 0;
-    std::uint32_t system_error = 0;
-    std::string system_text;  // the system's text for system_error, taken with it
-    std::string port_name;    // "COM3", or the name the user gave ("/dev/ttyUSB0")
-};
+// What a failing port operation returns: a result of kind port_failed whose message is the
+// line that reports it, "Serial port COM3: cannot open the port (error 8): No such file or
+// directory (system error 2)", with the system's error kept beside it.
+result comm_failure(int code, const os_error& system, const std::string& port_name);
 
 // The exit status of a run ended by a serial-port failure.
 inline constexpr int comm_error_exit_status = 2;
 
 // What the code means, for people: "cannot open the port", "write failed", ...
 const char* comm_error_meaning(int code);
-
-// The line that reports the failure, on a line of its own: it starts and ends with "\n".
-std::string comm_error_line(const ECommError& error);
-
-// Prints the line and ends the process with comm_error_exit_status, from any thread.
-[[noreturn]] void end_run_on_comm_error(const ECommError& error);

@@ -7,8 +7,6 @@
 #include "link/crc.h"
 #include "platform/output.h"
 
-std::atomic<int> crc_error_count{0};
-
 namespace {
 
 constexpr std::uint8_t card_start_1 = 0x10;  // written as it is, it begins every chain
@@ -120,7 +118,8 @@ std::vector<std::uint8_t> encode_card_symbols(const std::uint8_t* message, std::
     return symbols;
 }
 
-std::size_t assemble_frame(std::span<std::uint8_t> buffer, std::size_t& fill) {
+std::size_t assemble_frame(std::span<std::uint8_t> buffer, std::size_t& fill,
+                           std::atomic<int>& crc_errors) {
     fill = std::min(fill, buffer.size());
     if (fill <= 1) {
         return 0;
@@ -151,7 +150,7 @@ std::size_t assemble_frame(std::span<std::uint8_t> buffer, std::size_t& fill) {
         return frame_size;
     }
 
-    const int errors = ++crc_error_count;
+    const int errors = ++crc_errors;
     const bool trailer_in_place =
         buffer[crc_index + 1] == frame_trailer_1 && buffer[crc_index + 2] == frame_trailer_2;
     // One print for both lines, so that nothing printed by another thread comes between them.

@@ -41,9 +41,6 @@ inline constexpr std::uint32_t line_bytes_per_second = 11520;
 // frame means that its length field was damaged.
 inline constexpr std::uint32_t frame_stall_margin_ms = 200;
 
-// Serial checksum errors of the whole run; never reset.
-extern std::atomic<int> crc_error_count;
-
 // The whole serial frame of a message of n bytes.
 std::vector<std::uint8_t> serial_frame(const std::uint8_t* message, std::size_t n);
 
@@ -58,8 +55,10 @@ std::vector<std::uint8_t> encode_card_symbols(const std::uint8_t* message, std::
 // bytes before a sync pair are dropped; a frame with a wrong checksum is reported and dropped
 // whole if its trailer stands where it belongs, otherwise only its first byte is dropped. A sync
 // pair whose length field exceeds max_unit_message_length is reported and dropped at once, and
-// the search goes on right after it.
-std::size_t assemble_frame(std::span<std::uint8_t> buffer, std::size_t& fill);
+// the search goes on right after it. Each checksum error counts in crc_errors (the link's count,
+// which its report line shows).
+std::size_t assemble_frame(std::span<std::uint8_t> buffer, std::size_t& fill,
+                           std::atomic<int>& crc_errors);
 
 // Watches the incomplete frame at the start of the receive buffer between reader passes. A
 // frame that stops growing for longer than its missing bytes take at line rate, plus

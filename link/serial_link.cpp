@@ -1,16 +1,110 @@
 #include "link/serial_link.h"
 
-#include "link/link_mode.h"
-#include "link/serial_port.h"
+#include <span>
+#include <utility>
 
-bool serial_unit_link::carries_messages() const {
-    return loader_mode.load(std::memory_order_acquire) == 1;
+#include "link/byte_order.h"
+#include "platform/clock.h"
+#include "platform/output.h"
+
+namespace {
+
+// How long a link being destroyed waits for its receiver: a pass waits at most 25 ms for input
+// and 250 ms for a read.
+constexpr std::uint32_t serial_receiver_end_wait_ms = 2000;
+
+}  // namespace
+
+serial_unit_link::serial_unit_link(std::unique_ptr<serial_device> device)
+    : port_(device ? std::move(device) : make_serial_device()),
+      rx_(std::make_unique<std::array<std::uint8_t, rx_buffer_size>>()) {}
+
+serial_unit_link::~serial_unit_link() {
+    if (thread_.started()) {
+        stop(serial_receiver_end_wait_ms);
+    }
 }
 
-void serial_unit_link::send_message(const std::uint8_t* message, std::size_t n, int trace_level) {
-    Send_Message(message, n, trace_level);
+result serial_unit_link::open(const std::string& port_name, const std::string& device_name) {
+    set_mode(line_mode::loader);
+    return port_.serial_configure(port_name, device_name);
 }
 
-void serial_unit_link::send_raw_byte(std::uint8_t byte) { serial_write_byte(byte); }
+result serial_unit_link::send_message(const std::uint8_t* message, std::size_t n,
+                                      int trace_level) {
+    return port_.Send_Message(message, n, trace_level, small_pieces());
+}
 
-void serial_unit_link::purge() { serial_purge(); }
+result serial_unit_link::send_raw_byte(std::uint8_t byte) { return port_.serial_write_byte(byte); }
+
+result serial_unit_link::purge() {
+    if (mode() != line_mode::loader) {
+        return result::success();
+    }
+    return port_.serial_purge();
+}
+
+result serial_unit_link::receive_pass(link_listener& listener) {
+    const std::span<std::uint8_t> buffer(*rx_);
+    const std::uint64_t before = port_.received();
+    const bool framed = mode() == line_mode::loader;
+    std::size_t frame = 0;
+    if (result read = port_.serial_read(buffer, fill_, framed, crc_errors_, frame); !read) {
+        return read;
+    }
+    if (port_.received() != before) {
+        mark_heard(tick_count_ms());
+    }
+    if (frame == 0) {
+        if (framed) {
+            stall_.check(buffer, fill_, tick_count_ms());
+        }
+        return result::success();
+    }
+    // The frame is handed on exactly as its checksum was verified, and only then removed.
+    const std::uint8_t* message = buffer.data() + frame_message_offset;
+    const std::uint16_t length = get_be16(buffer.data() + frame_length_offset);
+    const std::uint8_t sa = message[1];
+    const std::uint8_t cmd = message[4];
+    const std::uint8_t sub = message[5];
+    listener.on_message(message, length, sa, cmd, sub);
+    if (listener.trace_level() > 3) {
+        out_printf("\nSA %02x CMD %02x SubCmd %02x Lenght %d\n", unsigned{sa}, unsigned{cmd},
+                   unsigned{sub}, int{length});
+    }
+    consume_frame(buffer, fill_, frame);
+    return result::success();
+}
+
+int serial_unit_link::run_receiver(link_listener& listener) {
+    while (!stop_.load(std::memory_order_acquire)) {
+        if (result pass = receive_pass(listener); !pass) {
+            listener.on_failure(pass);
+            return 1;
+        }
+    }
+    // The port is closed on the receiver's way out: the main loop's last message has gone.
+    if (result closed = port_.close(); !closed) {
+        listener.on_failure(closed);
+        return 1;
+    }
+    return 0;
+}
+
+result serial_unit_link::start(link_listener& listener) {
+    stop_.store(false, std::memory_order_release);
+    os_error error;
+    if (!thread_.start([this, &listener] { return run_receiver(listener); }, error)) {
+        return result::failure(result_kind::no_resource,
+                               "Cannot start the receiver thread: " + error.text, error);
+    }
+    if (!thread_.raise_priority(error)) {
+        out_printf("SetThreadPriority() failed\n");
+    }
+    return result::success();
+}
+
+bool serial_unit_link::stop(std::uint32_t wait_ms) {
+    stop_.store(true, std::memory_order_release);
+    return thread_.wait(wait_ms);
+}

@@ -11,13 +11,20 @@
 
 namespace {
 
-// The guarded file's path and notice, kept where a signal handler can use them without
-// allocating: written while `armed` is false, read only after it was seen true.
+// The guarded files' paths and notices, kept where a signal handler can use them without
+// allocating: a slot is written while its `armed` is false and read only after it was seen
+// true. Each unit of a run may write a file at a time, so there are slots for many.
 constexpr std::size_t text_room = 4096;
-char armed_path[text_room];
-char armed_notice[text_room];
-std::atomic<std::size_t> armed_notice_length{0};
-std::atomic<bool> armed{false};
+constexpr std::size_t slot_count = 64;
+
+struct guarded_slot {
+    char path[text_room];
+    char notice[text_room];
+    std::atomic<std::size_t> notice_length{0};
+    std::atomic<bool> taken{false};  // owned by a guarded file
+    std::atomic<bool> armed{false};  // its file is to be removed on the way out
+};
+guarded_slot guarded_slots[slot_count];
 std::atomic<bool> handlers_registered{false};
 
 void copy_text(char (&to)[text_room], const std::string& text) {
@@ -28,34 +35,51 @@ void copy_text(char (&to)[text_room], const std::string& text) {
 
 // A signal ends the process: only async-signal-safe calls.
 void on_signal() {
-    if (armed.exchange(false, std::memory_order_acq_rel)) {
-        os_remove_now(armed_path);
-        out_status_clear_now();  // the notice goes on a line of its own
-        os_write_stdout_now(armed_notice, armed_notice_length.load(std::memory_order_acquire));
+    for (guarded_slot& s : guarded_slots) {
+        if (s.armed.exchange(false, std::memory_order_acq_rel)) {
+            os_remove_now(s.path);
+            out_status_clear_now();  // the notice goes on a line of its own
+            os_write_stdout_now(s.notice, s.notice_length.load(std::memory_order_acquire));
+        }
     }
 }
 
 // The run ends early through process_exit or process_exit_now, on any thread.
 void on_exit() {
-    if (armed.exchange(false, std::memory_order_acq_rel)) {
-        os_remove_now(armed_path);
-        out_write(armed_notice, armed_notice_length.load(std::memory_order_acquire));
+    for (guarded_slot& s : guarded_slots) {
+        if (s.armed.exchange(false, std::memory_order_acq_rel)) {
+            os_remove_now(s.path);
+            out_write(s.notice, s.notice_length.load(std::memory_order_acquire));
+        }
     }
 }
 
-void arm(const std::string& path, const std::string& notice) {
+// A free slot, armed for the path; slot_count when every slot is taken.
+std::size_t arm(const std::string& path, const std::string& notice) {
     if (!handlers_registered.exchange(true)) {
         process_at_exit(on_exit);
         process_on_signal(on_signal);
     }
-    armed.store(false, std::memory_order_release);
-    copy_text(armed_path, path);
-    copy_text(armed_notice, notice);
-    armed_notice_length.store(std::strlen(armed_notice), std::memory_order_release);
-    armed.store(true, std::memory_order_release);
+    for (std::size_t k = 0; k < slot_count; ++k) {
+        guarded_slot& s = guarded_slots[k];
+        if (s.taken.exchange(true, std::memory_order_acq_rel)) {
+            continue;
+        }
+        copy_text(s.path, path);
+        copy_text(s.notice, notice);
+        s.notice_length.store(std::strlen(s.notice), std::memory_order_release);
+        s.armed.store(true, std::memory_order_release);
+        return k;
+    }
+    return slot_count;
 }
 
-void disarm() { armed.store(false, std::memory_order_release); }
+void disarm(std::size_t k) {
+    if (k < slot_count) {
+        guarded_slots[k].armed.store(false, std::memory_order_release);
+        guarded_slots[k].taken.store(false, std::memory_order_release);
+    }
+}
 
 }  // namespace
 
@@ -71,10 +95,15 @@ bool guarded_file::create(const std::string& path, const std::string& notice) {
     }
     path_ = path;
     // Guarded before it exists, so that no moment is left in which it could stay behind.
-    arm(path, notice);
+    slot_ = arm(path, notice);
+    if (slot_ == slot_count) {
+        error_ = os_error{0, "too many files written at once"};
+        return false;
+    }
     handle_ = os_create_for_writing(path.c_str());
     if (!is_open()) {
-        disarm();
+        error_ = last_os_error();
+        disarm(slot_);
         return false;
     }
     return true;
@@ -98,12 +127,12 @@ bool guarded_file::finish(const std::string& final_path) {
     const bool closed = os_close(handle_);
     handle_ = no_handle;
     if (closed && replace_file(path_, final_path)) {
-        disarm();
+        disarm(slot_);
         return true;
     }
     error_ = last_os_error();
     os_remove_now(path_.c_str());
-    disarm();
+    disarm(slot_);
     return false;
 }
 
@@ -113,5 +142,5 @@ void guarded_file::remove() {
         handle_ = no_handle;
     }
     os_remove_now(path_.c_str());
-    disarm();
+    disarm(slot_);
 }

@@ -1,8 +1,8 @@
 // A file being written that must not outlive the process unfinished. From its creation until it
 // is finished or removed it is guarded: whichever way the process ends in between (an end of the
 // run through process_exit or process_exit_now, from any thread, or a signal that ends the
-// process), the file is removed and the notice given at its creation is printed. One guarded
-// file at a time.
+// process), the file is removed and the notice given at its creation is printed. Several guarded
+// files may be open at once (one for each unit a run serves).
 #pragma once
 
 #include <cstddef>
@@ -34,7 +34,7 @@ public:
 
     bool is_open() const noexcept { return handle_ != no_handle; }
 
-    // The system's account of the last write or finish that failed (a full disk: "No space
+    // The system's account of the last create, write or finish that failed (a full disk: "No space
     // left on device").
     const os_error& error() const noexcept { return error_; }
 
@@ -43,5 +43,6 @@ public:
 private:
     std::intptr_t handle_ = no_handle;
     std::string path_;
+    std::size_t slot_ = 0;  // where the way out finds it
     os_error error_;
 };

@@ -1,22 +1,25 @@
-// The receiver's worker thread: started once, raised to the highest priority the system grants,
-// and waited for with a time limit when the run ends.
+// A worker thread (a link's receiver): started once, raised to the highest priority the system
+// grants, and waited for with a time limit when its link stops.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/os_error.h"
 
 class os_thread {
 public:
-    using procedure = int (*)();
+    using procedure = std::function<int()>;
 
     os_thread();
     ~os_thread();
     os_thread(const os_thread&) = delete;
     os_thread& operator=(const os_thread&) = delete;
 
-    // Starts the procedure on a new thread with default settings.
+    // Starts the procedure on a new thread with default settings. A thread still running when
+    // its object is destroyed is left to run to the end of the process: whoever owns the object
+    // waits for the thread first when the procedure uses what the owner holds.
     bool start(procedure body, os_error& error);
 
     // Asks for time-critical priority. Where the process has no right to it (an ordinary user

@@ -2,11 +2,11 @@
 
 #include <string_view>
 
-#include "link/link_mode.h"
 #include "platform/clock.h"
 #include "platform/output.h"
 #include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
+#include "protocol/unit.h"
 #include "protocol/messages.h"
 #include "protocol/run_outcome.h"
 #include "protocol/senders.h"
@@ -28,128 +28,130 @@ bool is_flash_type(std::uint8_t file_type) {
 
 // Sends the first request of an upload: at once when the unit runs its boot loader in bank 0,
 // else a reboot to bank 0, whose boot report makes the upload send it.
-void start_upload(operation_state& state) {
-    firmware_operation.expected_seq = 0;
+void start_upload(unit& u, operation_state& state) {
+    firmware_operation_record& op = u.op;
+    op.expected_seq = 0;
     // Cleared before the request goes out, so that neither an answer from an earlier operation
     // nor an earlier boot report is taken for this one, and a quick answer is never lost.
-    firmware_operation.block_received.clear();
-    if (firmware_operation.current_bank != 0) {
-        firmware_operation.boot_status = boot_status_none;
-        firmware_operation.boot_bank = 0;
-        Send_reboot_req(0);
+    op.block_received.clear();
+    if (op.current_bank != 0) {
+        op.boot_status = boot_status_none;
+        op.boot_bank = 0;
+        Send_reboot_req(u, 0);
     } else {
-        send_file_request(static_cast<std::uint16_t>(firmware_operation.chunk_size),
-                          firmware_operation.bank, 0, firmware_operation.file_type);
+        send_file_request(u, static_cast<std::uint16_t>(op.chunk_size), op.bank, 0, op.file_type);
     }
     state = operation_state::uploading;
 }
 
 }  // namespace
 
-void record_download_choice(const download_choice& choice) {
+void record_download_choice(unit& u, const download_choice& choice) {
+    firmware_operation_record& op = u.op;
     if (choice.target_chosen) {
-        firmware_operation.file_type = choice.file_type;
-        firmware_operation.bank = choice.bank;
+        op.file_type = choice.file_type;
+        op.bank = choice.bank;
     }
     if (!choice.file_checked) {
         return;
     }
-    firmware_operation.download_time = choice.download_time;
-    firmware_operation.file_time = choice.file_time;
-    firmware_operation.file_size.store(choice.size);
+    op.download_time = choice.download_time;
+    op.file_time = choice.file_time;
+    op.file_size = choice.size;
     // The file is opened later under its full name; only the first characters are sent.
-    firmware_operation.file_path = choice.path;
-    firmware_operation.file_name = std::string_view(choice.path).substr(0, text_limit);
-    firmware_operation.comment = std::string_view(choice.comment).substr(0, text_limit);
-    firmware_operation.seq_no = 0;
-    firmware_operation.seq_count = 0;
+    op.file_path = choice.path;
+    op.file_name = std::string_view(choice.path).substr(0, text_limit);
+    op.comment = std::string_view(choice.comment).substr(0, text_limit);
+    op.seq_no = 0;
+    op.seq_count = 0;
 }
 
-bool begin_get(std::uint8_t file_type, std::uint8_t bank, operation_state& state,
+bool begin_get(unit& u, std::uint8_t file_type, std::uint8_t bank, operation_state& state,
                bool into_memory) {
-    upload_into_memory(into_memory);
-    firmware_operation.file_type = file_type;
-    firmware_operation.bank = bank;
-    if (is_flash_type(file_type) && bank_unknown(bank)) {
+    firmware_operation_record& op = u.op;
+    upload_into_memory(u, into_memory);
+    op.file_type = file_type;
+    op.bank = bank;
+    if (is_flash_type(file_type) && bank_unknown(u, bank)) {
         // The size and CRC-32 of the image come from the bank's record: without it there is
         // nothing to fetch by, and nothing to check the file against.
         out_printf("Bank %d is unknown: the unit did not report what it holds. Nothing is "
                    "fetched\n",
                    int{bank});
-        firmware_operation.redraw_request = 1;
-        note_operation_failed("Bank " + std::to_string(bank) +
-                              " is unknown: the unit did not report what it holds");
+        op.redraw_request = 1;
+        note_operation_failed(u, "Bank " + std::to_string(bank) +
+                                     " is unknown: the unit did not report what it holds");
         return false;
     }
     if (is_flash_type(file_type) && bank < bank_records) {
         // The size is known before the first request: a size whose block numbers would wrap
         // is refused before anything is asked.
-        const bank_info& record = banks[bank];
+        const bank_info& record = u.banks[bank];
         const std::uint32_t size =
             file_type == file_type_fpga ? record.fpga.size : record.software.size;
-        if (refuse_upload_size(file_type, bank, size, firmware_operation.chunk_size)) {
-            firmware_operation.redraw_request = 1;
+        if (refuse_upload_size(u, file_type, bank, size, op.chunk_size)) {
+            op.redraw_request = 1;
             return false;
         }
     }
-    expect_upload_of(file_type, bank);
+    expect_upload_of(u, file_type, bank);
     if (!is_flash_type(file_type)) {
         // Size and CRC come with EEPROM_ACK; should it be lost, an old size must not be taken
         // for this EEPROM's (the upload then ends on the size 0).
-        firmware_operation.file_size = 0;
-        firmware_operation.file_crc = 0;
-        send_eeprom_info_request(file_type, bank);
+        op.file_size = 0;
+        op.file_crc = 0;
+        send_eeprom_info_request(u, file_type, bank);
     }
-    start_upload(state);
+    start_upload(u, state);
     return true;
 }
 
-void begin_log(bool view, operation_state& state) {
+void begin_log(unit& u, bool view, operation_state& state) {
     out_printf("Get Log\n");
-    firmware_operation.expected_seq = 0;
-    firmware_operation.block_received.clear();
-    send_log_request(0);
+    u.op.expected_seq = 0;
+    u.op.block_received.clear();
+    send_log_request(u, 0);
     state = view ? operation_state::fetching_log_to_view : operation_state::fetching_log;
 }
 
-void begin_boot(std::uint8_t bank, operation_state& state) {
+void begin_boot(unit& u, std::uint8_t bank, operation_state& state) {
     // A report still lying from before the request would be taken for its answer, so the last
     // one is forgotten before the request goes out (the boot wait does not clear it again: a
     // quick answer would be lost).
-    firmware_operation.boot_status = boot_status_none;
-    firmware_operation.boot_bank = bank;
-    Send_reboot_req(bank);
+    u.op.boot_status = boot_status_none;
+    u.op.boot_bank = bank;
+    Send_reboot_req(u, bank);
     state = operation_state::boot_requested;
 }
 
-void reconnect(operation_state& state) {
+void reconnect(unit& u, operation_state& state) {
     state = operation_state::awaiting_boot_report;
-    budgets.boot_report = boot_report_start_budget;
-    firmware_operation.link_state = link_connecting;
-    purge_link();
+    u.budgets.boot_report = boot_report_start_budget;
+    u.op.link_state = link_connecting;
+    purge_link(u);
 }
 
-void to_remote_access() {
-    send_loader_exit();
-    send_loader_exit();
+void to_remote_access(unit& u) {
+    if (!send_loader_exit(u) || !send_loader_exit(u)) {
+        return;  // the link has failed: the session ends the run
+    }
     out_printf("Change to Polling mode\n");
-    loader_mode.store(0, std::memory_order_release);
-    remote_access.store(1, std::memory_order_release);
-    send_raw_byte(polling_mode_byte);
+    u.link.set_mode(line_mode::remote_access);
+    send_raw_byte(u, polling_mode_byte);
     sleep_ms(mode_switch_pause_ms);
 }
 
-void to_loader_mode(loader_display& display) {
-    remote_access.store(0, std::memory_order_release);
-    loader_mode.store(1, std::memory_order_release);
-    send_raw_byte(interrupt_mode_byte);
-    send_raw_byte(interrupt_mode_byte);
+void to_loader_mode(unit& u, loader_display& display) {
+    u.link.set_mode(line_mode::loader);
+    if (!send_raw_byte(u, interrupt_mode_byte) || !send_raw_byte(u, interrupt_mode_byte)) {
+        return;
+    }
     out_printf("Change to interrupt mode\n");
     display.show_menu();
 }
 
-void send_remote_key(std::uint8_t key) { send_raw_byte(key); }
+void send_remote_key(unit& u, std::uint8_t key) { send_raw_byte(u, key); }
 
-void set_trace_level(int level) {
-    firmware_operation.verbose_level = static_cast<std::uint8_t>(static_cast<unsigned>(level));
+void set_trace_level(unit& u, int level) {
+    set_verbose_level(u, static_cast<std::uint8_t>(static_cast<unsigned>(level)));
 }

@@ -9,10 +9,12 @@
 #include "protocol/download_choice.h"
 #include "protocol/operation_state.h"
 
+struct unit;
+
 // Keeps what the choice holds in the loader state: file type and bank once they were chosen,
 // and once the file was checked its names (the first 25 characters of the name and the
 // comment are what the unit records), size and times, with the download's counters at 0.
-void record_download_choice(const download_choice& choice);
+void record_download_choice(unit& u, const download_choice& choice);
 
 // A get of a flash image or an EEPROM of the given type from the bank or channel. The image's
 // size and CRC-32 come from the bank's record: a bank the unit did not report in its last round
@@ -21,25 +23,25 @@ void record_download_choice(const download_choice& choice);
 // boot loader unless it runs it, else the first block is asked for; the state becomes uploading.
 // The data go into a file of the output folder, or, to be compared with what was loaded, into
 // memory (see upload.h).
-bool begin_get(std::uint8_t file_type, std::uint8_t bank, operation_state& state,
+bool begin_get(unit& u, std::uint8_t file_type, std::uint8_t bank, operation_state& state,
                bool into_memory = false);
 
 // The log, from its first block; viewed (listed at the end) or only written to its file.
-void begin_log(bool view, operation_state& state);
+void begin_log(unit& u, bool view, operation_state& state);
 
 // A reboot into the bank; the boot wait follows.
-void begin_boot(std::uint8_t bank, operation_state& state);
+void begin_boot(unit& u, std::uint8_t bank, operation_state& state);
 
 // A new connection after a failed one: asked for again at the first time-out, with its whole
 // budget, after the line was purged.
-void reconnect(operation_state& state);
+void reconnect(unit& u, operation_state& state);
 
 // The serial line to remote access: LOADER_EXIT twice, "Change to Polling mode\n", 'R'.
-void to_remote_access();
+void to_remote_access(unit& u);
 // Back to loader mode: '#' twice, "Change to interrupt mode\n", the menu drawn afresh.
-void to_loader_mode(loader_display& display);
+void to_loader_mode(unit& u, loader_display& display);
 // A key of remote access, sent to the unit as it is.
-void send_remote_key(std::uint8_t key);
+void send_remote_key(unit& u, std::uint8_t key);
 
 // The trace level; only its low 8 bits count.
-void set_trace_level(int level);
+void set_trace_level(unit& u, int level);

@@ -5,25 +5,9 @@
 #include <cstring>
 
 #include "link/byte_order.h"
-#include "protocol/loader_state.h"
+#include "protocol/unit.h"
 
 namespace {
-
-// One bank's FLASH_INFO as received: written by the receiver thread before it raises the bank's
-// flag, read by the main loop after it has seen the flag.
-struct bank_report {
-    std::array<std::uint8_t, sizeof(bank_info)> info{};
-    std::array<std::uint8_t, sizeof(bank_notes)> notes{};
-    std::size_t info_bytes = 0;
-    std::size_t notes_bytes = 0;
-};
-
-std::array<bank_report, bank_records> reports;
-std::array<event_flag, bank_records> arrived;
-
-// Main loop only.
-enum class knowledge : std::uint8_t { start_values, awaiting, reported };
-std::array<knowledge, bank_records> known{};
 
 // Puts a host-order word into wire order (big-endian bytes in memory).
 void word_to_wire_order(std::uint32_t& word) {
@@ -42,59 +26,58 @@ void bank_info_to_wire_order(bank_info& record) {
     }
 }
 
-void apply(std::size_t bank, const bank_report& report) {
-    bank_info& record = banks[bank];
-    bank_info_to_wire_order(record);
-    std::memcpy(&record, report.info.data(), report.info_bytes);
-    bank_info_to_host_order(record);
-    if (report.notes_bytes != 0) {
-        std::memcpy(&notes[bank], report.notes.data(), report.notes_bytes);
-        terminate_note_texts(notes[bank]);
-    }
-    known[bank] = knowledge::reported;
-}
-
 }  // namespace
 
-void store_bank_report(std::size_t bank, const std::uint8_t* info, std::size_t info_bytes,
-                       const std::uint8_t* notes_data, std::size_t notes_bytes) {
+void bank_reports::store(std::size_t bank, const std::uint8_t* info, std::size_t info_bytes,
+                         const std::uint8_t* notes, std::size_t notes_bytes) {
     if (bank >= bank_records) {
         return;
     }
-    bank_report& report = reports[bank];
-    report.info_bytes = std::min(info_bytes, report.info.size());
-    report.notes_bytes = std::min(notes_bytes, report.notes.size());
-    std::memcpy(report.info.data(), info, report.info_bytes);
-    if (report.notes_bytes != 0) {
-        std::memcpy(report.notes.data(), notes_data, report.notes_bytes);
+    report& r = reports_[bank];
+    r.info_bytes = std::min(info_bytes, r.info.size());
+    r.notes_bytes = std::min(notes_bytes, r.notes.size());
+    if (r.info_bytes != 0) {
+        std::memcpy(r.info.data(), info, r.info_bytes);
     }
-    arrived[bank].raise();
+    if (r.notes_bytes != 0) {
+        std::memcpy(r.notes.data(), notes, r.notes_bytes);
+    }
+    r.arrived = true;
 }
 
-void take_bank_reports() {
+void bank_reports::take(bank_info_array& banks, bank_notes_array& notes) {
     for (std::size_t bank = 0; bank < bank_records; ++bank) {
-        if (!arrived[bank].test()) {
+        report& r = reports_[bank];
+        if (!r.arrived) {
             continue;
         }
-        // Cleared before the copy: a report that arrives meanwhile raises the flag again and is
-        // taken whole on the next call.
-        arrived[bank].clear();
-        const bank_report report = reports[bank];
-        apply(bank, report);
+        r.arrived = false;
+        bank_info& record = banks[bank];
+        bank_info_to_wire_order(record);
+        std::memcpy(&record, r.info.data(), r.info_bytes);  // the report's own array: never null
+        bank_info_to_host_order(record);
+        if (r.notes_bytes != 0) {
+            std::memcpy(&notes[bank], r.notes.data(), r.notes_bytes);
+            terminate_note_texts(notes[bank]);
+        }
+        known_[bank] = knowledge::reported;
     }
 }
 
-void begin_bank_round() { known.fill(knowledge::awaiting); }
+void bank_reports::begin_round() { known_.fill(knowledge::awaiting); }
 
-bool bank_unknown(std::size_t bank) {
-    return bank < bank_records && known[bank] == knowledge::awaiting;
+bool bank_reports::unknown(std::size_t bank) const {
+    return bank < bank_records && known_[bank] == knowledge::awaiting;
 }
 
-bool bank_reported(std::size_t bank) {
-    return bank < bank_records && known[bank] == knowledge::reported;
+bool bank_reports::reported(std::size_t bank) const {
+    return bank < bank_records && known_[bank] == knowledge::reported;
 }
 
-void reset_bank_reports() {
-    for (event_flag& flag : arrived) flag.clear();
-    known.fill(knowledge::start_values);
-}
+void take_bank_reports(unit& u) { u.reports.take(u.banks, u.notes); }
+
+void begin_bank_round(unit& u) { u.reports.begin_round(); }
+
+bool bank_unknown(const unit& u, std::size_t bank) { return u.reports.unknown(bank); }
+
+bool bank_reported(const unit& u, std::size_t bank) { return u.reports.reported(bank); }

@@ -6,8 +6,10 @@
 #include "protocol/operation_state.h"
 #include "protocol/pace.h"
 
+struct unit;
+
 // boot_requested: the wait begins.
-void boot_started_step(operation_state& state, pace& boot_requests);
+void boot_started_step(unit& u, operation_state& state, pace& boot_requests);
 
 // awaiting_boot: one pass of the wait, with progress marks at their pace.
-void boot_waiting_step(operation_state& state, pace& boot_requests, pace& marks);
+void boot_waiting_step(unit& u, operation_state& state, pace& boot_requests, pace& marks);

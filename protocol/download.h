@@ -10,22 +10,22 @@
 #include "protocol/operation_state.h"
 #include "protocol/pace.h"
 
+struct unit;
+
 // Chunk numbers travel in 16 bits: a file needing more chunks cannot be numbered.
 inline constexpr std::uint32_t max_chunks = 65536;
 
 // preparing_download: reads the file, works out chunks and CRC-32, sends DL_REQ.
-void download_prepare(operation_state& state);
+void download_prepare(unit& u, operation_state& state);
 // awaiting_dl_ready: the unit may first reboot into its boot loader; progress marks at the pace
 // given.
-void download_wait_ready(operation_state& state, pace& marks);
+void download_wait_ready(unit& u, operation_state& state, pace& marks);
 // awaiting_info_ack: FIRMWARE_INFO_ACK.
-void download_wait_info_ack(operation_state& state);
+void download_wait_info_ack(unit& u, operation_state& state);
 // sending_chunk: the next chunk, or the end of the download when every chunk was acknowledged.
-void send_next_chunk(operation_state& state);
+void send_next_chunk(unit& u, operation_state& state);
 // awaiting_chunk_answer: DL_ACK or DL_FAIL; a time-out sends the chunk again.
-void download_wait_chunk(operation_state& state);
+void download_wait_chunk(unit& u, operation_state& state);
 // Prints the text on a line of its own, ends the download and asks for the flash information.
-void end_download(operation_state& state, const char* text);
+void end_download(unit& u, operation_state& state, const char* text);
 
-// True when the download that ran last had every chunk acknowledged ("download completed").
-bool last_download_completed();

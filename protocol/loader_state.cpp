@@ -1,20 +1,9 @@
-// The program-wide loader state, the bank records and the log area, with their start values.
+// The bank records' start values and byte order.
 #include "protocol/loader_state.h"
 
 #include <cstring>
-#include <memory>
 
 #include "link/byte_order.h"
-#include "link/crc.h"
-#include "protocol/messages.h"
-
-// Not constinit: clang 14 cannot evaluate the std::string member's constructor at compile time.
-// No static initializer reads the record, so it is ready before anything uses it.
-firmware_operation_record firmware_operation{};
-std::array<bank_info, bank_records> banks{};
-std::array<bank_notes, bank_records> notes{};
-std::array<std::uint8_t, log_buffer_size> log_buffer{};
-log_block_report log_report{};
 
 namespace {
 
@@ -38,7 +27,7 @@ void descriptor_to_host_order(image_descriptor& descriptor) {
 
 }  // namespace
 
-void set_bank_start_values() {
+void set_bank_start_values(bank_info_array& banks, bank_notes_array& notes) {
     for (std::size_t k = 0; k < bank_records; ++k) {
         bank_info record{};
         record.fpga.status = 1;
@@ -55,29 +44,9 @@ void bank_info_to_host_order(bank_info& record) {
     descriptor_to_host_order(record.software);
 }
 
-void banks_to_host_order() {
-    for (bank_info& record : banks) bank_info_to_host_order(record);
-}
-
 void terminate_note_texts(bank_notes& record) {
     for (image_notes* note : {&record.fpga, &record.software}) {
         note->user[sizeof note->user - 1] = '\0';
         note->comment[sizeof note->comment - 1] = '\0';
     }
-}
-
-void reset_firmware_operation() {
-    std::destroy_at(&firmware_operation);
-    std::construct_at(&firmware_operation);
-}
-
-void reset_log_area() {
-    log_buffer.fill(0);
-    log_report = log_block_report{};
-}
-
-bool init_loader_tables(std::uint32_t chunk_size) {
-    crc32_file_init();
-    set_bank_start_values();
-    return fill_transfer_heads(chunk_size);
 }

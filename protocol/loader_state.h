@@ -1,12 +1,9 @@
-// Loader state shared by the main loop and the receiver thread: the record firmware_operation
-// with its event flags and texts, the bank records the unit reports, and the log area.
-// There is no lock. The receiver thread writes a payload first and raises its event flag last
-// (release); the main loop reads the payload only after it has seen the flag (acquire). Fields
-// the receiver thread writes, or reads while the main loop may change them, are atomic.
+// The loader's state of one unit: the operation record with its event flags and texts, the bank
+// records the unit reports, and the log area's shape. Main thread only: the answers that change
+// it arrive through the session's inbox and are applied by the session's loop.
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,7 +13,7 @@
 // ---- Records the unit reports in FLASH_INFO ----------------------------------------------
 
 // One image of a flash bank. The words arrive big-endian and stay so until
-// banks_to_host_order() converts them; status is only ever tested against zero.
+// bank_info_to_host_order() converts them; status is only ever tested against zero.
 struct image_descriptor {
     std::uint32_t status;         // 0: the bank holds a valid image
     std::uint32_t flash_address;
@@ -58,35 +55,33 @@ static_assert(offsetof(bank_notes, software) == 108 && sizeof(bank_notes) == 216
 
 inline constexpr std::size_t bank_records = 4;
 
-extern std::array<bank_info, bank_records> banks;
-extern std::array<bank_notes, bank_records> notes;
+using bank_info_array = std::array<bank_info, bank_records>;
+using bank_notes_array = std::array<bank_notes, bank_records>;
 
 // Start values: status 1 (no valid image) in both descriptors, FPGA flash address
 // 0x86000000 + k x 0x800000 for bank k, software image 0x200000 above it, everything else 0.
 // The notes are cleared.
-void set_bank_start_values();
+void set_bank_start_values(bank_info_array& banks, bank_notes_array& notes);
 
 // Converts flash address, CRC and size of both descriptors from wire order to host order.
 // The status word is left as received.
 void bank_info_to_host_order(bank_info& record);
-// The same for all four banks; to be done once after a full round of FLASH_INFO.
-void banks_to_host_order();
 
 // Ends each of the four texts of a received bank_notes with a NUL in its last byte.
 void terminate_note_texts(bank_notes& record);
 
 // ---- Event flags -------------------------------------------------------------------------
 
-// A one-byte flag raised by the receiver thread after it has stored a payload and cleared by
-// the main loop before it sends the request the flag answers.
+// A flag raised when an answer has been applied and cleared by the loop before it sends the
+// request the flag answers.
 class event_flag {
 public:
-    void raise() noexcept { value_.store(1, std::memory_order_release); }
-    bool test() const noexcept { return value_.load(std::memory_order_acquire) != 0; }
-    void clear() noexcept { value_.store(0, std::memory_order_release); }
+    void raise() noexcept { value_ = true; }
+    bool test() const noexcept { return value_; }
+    void clear() noexcept { value_ = false; }
 
 private:
-    std::atomic<std::uint8_t> value_{0};
+    bool value_ = false;
 };
 
 // ---- The loader state --------------------------------------------------------------------
@@ -100,20 +95,20 @@ inline constexpr std::uint8_t boot_status_ack = 1;   // a BOOTINFO_ACK arrived
 inline constexpr std::uint8_t boot_status_fail = 2;  // a BOOTINFO_FAIL arrived
 
 struct firmware_operation_record {
-    std::atomic<std::uint8_t> verbose_level{0};  // traces print when it exceeds their threshold
+    std::uint8_t verbose_level = 0;              // traces print when it exceeds their threshold
     std::uint8_t safemode = 0;
     std::uint8_t first_bank = 1;                 // lowest bank a user may load or read
     std::uint8_t link_state = link_not_connected;
-    std::atomic<std::uint8_t> file_type{0};      // also written by EEPROM_ACK
-    std::atomic<std::uint8_t> bank{0};           // bank or EEPROM channel index
+    std::uint8_t file_type = 0;                  // also set by EEPROM_ACK
+    std::uint8_t bank = 0;                       // bank or EEPROM channel index
     std::uint32_t chunk_size = 512;              // block size of every transfer
-    std::atomic<std::uint32_t> file_size{0};
-    std::atomic<std::uint32_t> file_crc{0};
+    std::uint32_t file_size = 0;
+    std::uint32_t file_crc = 0;
     std::uint32_t seq_no = 0;                    // next DL_DATA chunk to send
     std::uint32_t seq_count = 0;                 // chunks or blocks of the transfer
     std::uint32_t expected_seq = 0;              // next FILE_ACK or log block expected
-    std::atomic<std::uint8_t> boot_status{boot_status_none};  // consumers reset it to 0
-    std::atomic<std::uint8_t> current_bank{0};   // bank named by the last boot report
+    std::uint8_t boot_status = boot_status_none;  // consumers reset it to 0
+    std::uint8_t current_bank = 0;               // bank named by the last boot report
     std::uint8_t boot_bank = 0;                  // bank asked for by the last REBOOT_REQ
     std::uint8_t active_bank = 0;
     std::uint8_t redraw_request = 0;             // 1: redraw after 3000 ms, other: at once
@@ -140,37 +135,10 @@ struct firmware_operation_record {
     std::uint32_t last_send_tick = 0;     // stamped by every serial send; the keep-alive counts from it
 };
 
-extern firmware_operation_record firmware_operation;
-
-// Puts firmware_operation back to its state at program start. Only while no other thread
-// uses it (start-up and tests).
-void reset_firmware_operation();
-
 // ---- Log area ----------------------------------------------------------------------------
 
 inline constexpr std::size_t log_slots = 64;
 inline constexpr std::size_t log_slot_size = 80;
 inline constexpr std::size_t log_buffer_size = log_slots * log_slot_size;  // 5120
 
-extern std::array<std::uint8_t, log_buffer_size> log_buffer;
-
-// What the last MESSAGE_LOG_ACK said; valid once block_received has been seen.
-struct log_block_report {
-    std::uint8_t entry_count = 0;   // valid entries in the whole log
-    std::uint8_t entry_length = 0;  // bytes per entry
-    std::uint8_t max_entries = 0;   // total entry capacity
-    std::uint8_t seq_no = 0;        // block number
-    std::uint8_t seq_no_size = 0;   // entries in this block
-};
-
-extern log_block_report log_report;
-
-// Clears the log buffer and the block report.
-void reset_log_area();
-
-// ---- Start-up ----------------------------------------------------------------------------
-
-// Builds the CRC-32 table, gives the bank records their start values and fills the fixed heads
-// of FIRMWARE_INFO and DL_DATA for chunks of chunk_size bytes. False, with the heads unchanged,
-// for a chunk size the block buffer cannot hold.
-bool init_loader_tables(std::uint32_t chunk_size);
+using log_area = std::array<std::uint8_t, log_buffer_size>;

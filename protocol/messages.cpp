@@ -61,7 +61,7 @@ constexpr message_bytes<N> request_head(std::uint8_t cmd, sub_code sub) {
     return message;
 }
 
-constexpr request_templates start_templates() {
+constexpr request_templates make_templates() {
     request_templates t{};
     t.reboot_req = request_head<short_request_size>(cmd_reboot, sub_code::REBOOT_REQ);
     t.reboot_req[param_p1] = reboot_p1_template;
@@ -82,7 +82,7 @@ constexpr request_templates start_templates() {
 }
 
 // The DL_DATA message for chunks of chunk_size bytes, chunk 0, data area zero.
-constexpr dl_data_buffer start_block_buffer(std::uint32_t chunk_size) {
+constexpr dl_data_buffer make_block_buffer(std::uint32_t chunk_size) {
     dl_data_buffer buffer{};
     write_head(buffer.bytes.data(), dl_data_head_size + chunk_size, cmd_loader, sub_code::DL_DATA);
     buffer.bytes[dl_data_at::data_length] = static_cast<std::uint8_t>(chunk_size >> 8);
@@ -99,25 +99,19 @@ std::span<std::uint8_t, firmware_info_at::text_size> text_slot(message_bytes<N>&
 
 }  // namespace
 
-constinit request_templates requests = start_templates();
-constinit dl_data_buffer block_buffer = start_block_buffer(default_chunk_size);
+request_templates start_request_templates() { return make_templates(); }
 
-void reset_request_templates() {
-    requests = start_templates();
-    block_buffer = start_block_buffer(default_chunk_size);
-}
+dl_data_buffer start_block_buffer() { return make_block_buffer(default_chunk_size); }
 
 void pack_firmware_info(message_bytes<firmware_info_size>& message,
                         const firmware_operation_record& operation) {
     message = request_head<firmware_info_size>(cmd_loader, sub_code::FIRMWARE_INFO);
-    message[firmware_info_at::file_type] = operation.file_type.load(std::memory_order_acquire);
+    message[firmware_info_at::file_type] = operation.file_type;
     put_be16(message.data() + firmware_info_at::chunk_size,
              static_cast<std::uint16_t>(operation.chunk_size));
-    put_be32(message.data() + firmware_info_at::file_size,
-             operation.file_size.load(std::memory_order_acquire));
-    put_be32(message.data() + firmware_info_at::file_crc,
-             operation.file_crc.load(std::memory_order_acquire));
-    message[firmware_info_at::bank] = operation.bank.load(std::memory_order_acquire);
+    put_be32(message.data() + firmware_info_at::file_size, operation.file_size);
+    put_be32(message.data() + firmware_info_at::file_crc, operation.file_crc);
+    message[firmware_info_at::bank] = operation.bank;
     put_text_field(text_slot<firmware_info_at::download_time>(message),
                    operation.download_time.view());
     put_text_field(text_slot<firmware_info_at::file_time>(message), operation.file_time.view());
@@ -147,13 +141,14 @@ std::size_t dl_data_buffer::message_size() const noexcept {
     return size < bytes.size() ? size : bytes.size();
 }
 
-bool fill_transfer_heads(std::uint32_t chunk_size) {
+bool fill_transfer_heads(request_templates& requests, dl_data_buffer& block,
+                         std::uint32_t chunk_size) {
     if (chunk_size == 0 || chunk_size > block_data_capacity) return false;
     const auto chunk = static_cast<std::uint16_t>(chunk_size);
     write_head(requests.firmware_info.data(), firmware_info_size, cmd_loader,
                sub_code::FIRMWARE_INFO);
     put_be16(requests.firmware_info.data() + firmware_info_at::chunk_size, chunk);
-    write_head(block_buffer.bytes.data(), dl_data_head_size + chunk, cmd_loader, sub_code::DL_DATA);
-    block_buffer.set_data_length(chunk);
+    write_head(block.bytes.data(), dl_data_head_size + chunk, cmd_loader, sub_code::DL_DATA);
+    block.set_data_length(chunk);
     return true;
 }

@@ -207,10 +207,8 @@ struct request_templates {
     message_bytes<firmware_info_size> firmware_info;
 };
 
-extern request_templates requests;
-
-// Puts every template, block_buffer included, back to its contents at program start.
-void reset_request_templates();
+// Every template as at program start.
+request_templates start_request_templates();
 
 // Writes every byte of a FIRMWARE_INFO message from the loader state: head, file type, chunk
 // size, file size, CRC, bank, the five texts (each cut to 25 characters) and zero reserved bytes.
@@ -221,7 +219,6 @@ void pack_firmware_info(message_bytes<firmware_info_size>& message,
 
 // The DL_DATA message with room for the largest chunk. The chunk number and valid length are
 // kept big-endian in the message, so the buffer goes out as it stands; the accessors convert.
-// FILE_ACK answers are received into the same buffer.
 struct dl_data_buffer {
     message_bytes<dl_data_head_size + block_data_capacity> bytes;
 
@@ -238,9 +235,11 @@ struct dl_data_buffer {
     std::size_t message_size() const noexcept;
 };
 
-extern dl_data_buffer block_buffer;
+// The DL_DATA message for chunks of the default size, chunk 0, data area zero.
+dl_data_buffer start_block_buffer();
 
-// Fills the fixed head of the FIRMWARE_INFO template and of block_buffer for chunks of
+// Fills the fixed head of the FIRMWARE_INFO template and of the DL_DATA buffer for chunks of
 // chunk_size bytes (DL_DATA length field chunk_size + 5, valid length chunk_size). A size of 0
 // or above the data area is refused and changes nothing.
-bool fill_transfer_heads(std::uint32_t chunk_size);
+bool fill_transfer_heads(request_templates& requests, dl_data_buffer& block,
+                         std::uint32_t chunk_size);

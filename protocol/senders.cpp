@@ -1,115 +1,119 @@
 #include "protocol/senders.h"
 
-#include <atomic>
-
 #include "link/byte_order.h"
 #include "platform/clock.h"
 #include "platform/output.h"
 #include "protocol/loader_state.h"
+#include "protocol/unit.h"
 #include "protocol/waiting.h"
 
 namespace {
 
-std::atomic<unit_link*> current_link{nullptr};
-
-}  // namespace
-
-void use_link(unit_link* link) { current_link.store(link, std::memory_order_release); }
-
-void send_raw_byte(std::uint8_t byte) {
-    if (unit_link* link = current_link.load(std::memory_order_acquire)) {
-        link->send_raw_byte(byte);
+// Keeps the first failure of the link; only a failure of the port itself counts, a message the
+// link refuses (too long for a frame) is not sent and the run goes on as if it were lost.
+bool sent(unit& u, const result& outcome) {
+    if (outcome.kind == result_kind::port_failed) {
+        if (!u.link_failure) {
+            u.link_failure = outcome;
+        }
+        return false;
     }
+    return true;
 }
-
-void purge_link() {
-    if (unit_link* link = current_link.load(std::memory_order_acquire)) {
-        link->purge();
-    }
-}
-
-namespace {
 
 // Every request but the keep-alive restarts the wait for an answer. The keep-alive answers no
 // question: were it to restart the waits, a lost answer on the serial link would be waited for
 // without end instead of being asked for again.
-void send_message(const std::uint8_t* message, std::size_t n, bool restarts_wait) {
-    unit_link* link = current_link.load(std::memory_order_acquire);
-    if (link == nullptr || !link->carries_messages()) {
+bool send_message(unit& u, const std::uint8_t* message, std::size_t n, bool restarts_wait) {
+    if (u.link_failure) {
+        return false;
+    }
+    if (!u.link.carries_messages()) {
         // Remote access: the request is dropped; a waiting state retries once the mode is back.
-        return;
+        return true;
     }
     const std::uint32_t now = tick_count_ms();
     if (restarts_wait) {
-        firmware_operation.last_request_tick = now;
+        u.op.last_request_tick = now;
     }
-    firmware_operation.last_send_tick = now;
-    link->send_message(message, n, firmware_operation.verbose_level.load(std::memory_order_relaxed));
+    u.op.last_send_tick = now;
+    return sent(u, u.link.send_message(message, n, u.op.verbose_level));
 }
 
 }  // namespace
 
-void send_request(const std::uint8_t* message, std::size_t n) { send_message(message, n, true); }
+bool link_failed(const unit& u) { return u.link_failure.has_value(); }
 
-void send_download_request() {
-    firmware_operation.dl_ready.clear();
-    send_request(requests.dl_req);
+bool send_raw_byte(unit& u, std::uint8_t byte) {
+    return !u.link_failure && sent(u, u.link.send_raw_byte(byte));
 }
 
-void send_log_request(std::uint8_t block) {
-    requests.log_req[log_req_at::block] = block;
-    send_request(requests.log_req);
+bool purge_link(unit& u) { return !u.link_failure && sent(u, u.link.purge()); }
+
+bool send_request(unit& u, const std::uint8_t* message, std::size_t n) {
+    return send_message(u, message, n, true);
 }
 
-void send_file_request(std::uint16_t block_size, std::uint8_t bank, std::uint16_t block,
+bool send_download_request(unit& u) {
+    u.op.dl_ready.clear();
+    return send_request(u, u.requests.dl_req);
+}
+
+bool send_log_request(unit& u, std::uint8_t block) {
+    u.requests.log_req[log_req_at::block] = block;
+    return send_request(u, u.requests.log_req);
+}
+
+bool send_file_request(unit& u, std::uint16_t block_size, std::uint8_t bank, std::uint16_t block,
                        std::uint8_t file_type) {
-    auto& m = requests.file_req;
+    auto& m = u.requests.file_req;
     m[file_req_at::index] = bank;
     m[file_req_at::file_type] = file_type;
     put_be16(m.data() + file_req_at::block_size, block_size);
     put_be16(m.data() + file_req_at::block_number, block);
-    send_request(m);
+    return send_request(u, m);
 }
 
-void send_loader_exit() { send_request(requests.loader_exit); }
+bool send_loader_exit(unit& u) { return send_request(u, u.requests.loader_exit); }
 
-void Send_reboot_req(std::uint8_t bank) {
-    if (firmware_operation.verbose_level > 1) {
+bool Send_reboot_req(unit& u, std::uint8_t bank) {
+    if (u.op.verbose_level > 1) {
         out_printf("Send_reboot_req %d\n", int{bank});
     }
-    auto& p1 = requests.reboot_req[param_p1];
+    auto& p1 = u.requests.reboot_req[param_p1];
     p1 = static_cast<std::uint8_t>((p1 & ~reboot_bank_mask) | (bank & reboot_bank_mask));
-    send_request(requests.reboot_req);
+    return send_request(u, u.requests.reboot_req);
 }
 
-void send_boot_info_request() { send_request(requests.bootinfo_req); }
+bool send_boot_info_request(unit& u) { return send_request(u, u.requests.bootinfo_req); }
 
-void send_boot_info_poll() {
-    send_message(requests.bootinfo_req.data(), requests.bootinfo_req.size(), false);
+bool send_boot_info_poll(unit& u) {
+    return send_message(u, u.requests.bootinfo_req.data(), u.requests.bootinfo_req.size(), false);
 }
 
-void send_flash_info_request() { send_request(requests.flash_info_req); }
+bool send_flash_info_request(unit& u) { return send_request(u, u.requests.flash_info_req); }
 
-void send_safemode_request() { send_request(requests.safemode_req); }
+bool send_safemode_request(unit& u) { return send_request(u, u.requests.safemode_req); }
 
-void send_keep_alive() {
-    send_message(requests.keep_alive.data(), requests.keep_alive.size(), false);
+bool send_keep_alive(unit& u) {
+    return send_message(u, u.requests.keep_alive.data(), u.requests.keep_alive.size(), false);
 }
 
-void send_eeprom_info_request(std::uint8_t file_type, std::uint8_t channel) {
-    auto& m = requests.eeprom_info_req;
+bool send_eeprom_info_request(unit& u, std::uint8_t file_type, std::uint8_t channel) {
+    auto& m = u.requests.eeprom_info_req;
     m[eeprom_info_req_at::file_type] = file_type;
     m[eeprom_info_req_at::channel] = channel;
-    send_request(m);
+    return send_request(u, m);
 }
 
-void send_firmware_info() {
-    firmware_operation.fwinfo_acked.clear();
-    firmware_operation.chunk_failed.clear();
-    if (firmware_operation.verbose_level > 1) {
+bool send_firmware_info(unit& u) {
+    u.op.fwinfo_acked.clear();
+    u.op.chunk_failed.clear();
+    if (u.op.verbose_level > 1) {
         out_printf("Sending firmware_info\n");
     }
-    pack_firmware_info(requests.firmware_info, firmware_operation);
-    send_request(requests.firmware_info);
-    budgets.chunk_answer = chunk_answer_start_budget;
+    pack_firmware_info(u.requests.firmware_info, u.op);
+    const bool ok = send_request(u, u.requests.firmware_info);
+    u.budgets.chunk_answer = chunk_answer_start_budget;
+    return ok;
 }

@@ -4,48 +4,51 @@
 
 #include "files/file_types.h"
 #include "protocol/loader_state.h"
+#include "protocol/unit.h"
 #include "protocol/upload.h"
 
 namespace {
 
-transfer_progress download_progress(operation_state state) {
-    const std::uint64_t chunk = firmware_operation.chunk_size;
+transfer_progress download_progress(const unit& u, operation_state state) {
+    const firmware_operation_record& op = u.op;
+    const std::uint64_t chunk = op.chunk_size;
     std::uint64_t chunks = 0;
     if (state == operation_state::sending_chunk) {
-        chunks = firmware_operation.seq_no;  // every chunk sent so far was acknowledged
-    } else if (state == operation_state::awaiting_chunk_answer && firmware_operation.seq_no > 0) {
-        chunks = firmware_operation.seq_no - 1u;  // the last one sent is still unanswered
+        chunks = op.seq_no;  // every chunk sent so far was acknowledged
+    } else if (state == operation_state::awaiting_chunk_answer && op.seq_no > 0) {
+        chunks = op.seq_no - 1u;  // the last one sent is still unanswered
     }
     transfer_progress p;
     p.kind = transfer_kind::download;
-    p.name = firmware_operation.file_path;
-    p.total = firmware_operation.file_size.load();
+    p.name = op.file_path;
+    p.total = op.file_size;
     p.done = std::min(chunks * chunk, p.total);
     return p;
 }
 
-transfer_progress upload_progress() {
+transfer_progress upload_progress(const unit& u) {
+    const firmware_operation_record& op = u.op;
     transfer_progress p;
-    if (reading_back()) {
+    if (u.upload.into_memory) {
         // A read-back names the file it is compared with, not a file it does not write.
         p.kind = transfer_kind::verify;
-        p.name = firmware_operation.file_path;
+        p.name = op.file_path;
     } else {
         p.kind = transfer_kind::upload;
-        p.name = output_file_name(firmware_operation.file_type, firmware_operation.bank)
+        p.name = output_file_name(op.file_type, op.bank)
                      .value_or(std::string());
     }
     // The size is the file's own once the first block has been taken.
-    if (firmware_operation.expected_seq > 0) {
-        p.total = firmware_operation.file_size.load();
-        const std::uint64_t blocks = firmware_operation.expected_seq;
-        p.done = std::min(blocks * firmware_operation.chunk_size, p.total);
+    if (op.expected_seq > 0) {
+        p.total = op.file_size;
+        const std::uint64_t blocks = op.expected_seq;
+        p.done = std::min(blocks * op.chunk_size, p.total);
     }
     return p;
 }
 
-transfer_progress log_progress() {
-    const log_fetch_count count = log_fetch_progress();
+transfer_progress log_progress(const unit& u) {
+    const log_fetch_count count = log_fetch_progress(u);
     transfer_progress p;
     p.kind = transfer_kind::log;
     p.name = "log.txt";
@@ -77,7 +80,7 @@ std::optional<transfer_kind> kind_of(operation_state state) noexcept {
 
 bool is_transfer_state(operation_state state) noexcept { return kind_of(state).has_value(); }
 
-std::optional<transfer_progress> running_transfer(operation_state state) {
+std::optional<transfer_progress> running_transfer(const unit& u, operation_state state) {
     const std::optional<transfer_kind> kind = kind_of(state);
     if (!kind) {
         return std::nullopt;
@@ -85,16 +88,16 @@ std::optional<transfer_progress> running_transfer(operation_state state) {
     transfer_progress progress;
     switch (*kind) {
     case transfer_kind::download:
-        progress = download_progress(state);
+        progress = download_progress(u, state);
         break;
     case transfer_kind::upload:
     case transfer_kind::verify:
-        progress = upload_progress();
+        progress = upload_progress(u);
         break;
     case transfer_kind::log:
-        progress = log_progress();
+        progress = log_progress(u);
         break;
     }
-    progress.retries = firmware_operation.retry_count;
+    progress.retries = u.op.retry_count;
     return progress;
 }

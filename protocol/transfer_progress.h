@@ -9,6 +9,8 @@
 
 #include "protocol/operation_state.h"
 
+struct unit;
+
 // verify: an upload read back into memory to be compared with the file just loaded.
 enum class transfer_kind { download, upload, verify, log };
 
@@ -25,4 +27,4 @@ struct transfer_progress {
 bool is_transfer_state(operation_state state) noexcept;
 
 // The transfer of that state; nothing in any other state.
-std::optional<transfer_progress> running_transfer(operation_state state);
+std::optional<transfer_progress> running_transfer(const unit& u, operation_state state);

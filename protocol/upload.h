@@ -6,39 +6,59 @@
 #include <cstdint>
 #include <vector>
 
+#include "protocol/answers.h"
 #include "protocol/display.h"
 #include "protocol/operation_state.h"
 
+struct unit;
+
+// The last FILE_ACK taken in: its block number and the data it carried.
+struct file_block {
+    std::uint16_t number = 0;
+    std::vector<std::uint8_t> data;
+};
+
+// What an upload carries from block to block.
+struct upload_state {
+    std::uint32_t running_crc = 0;  // of the blocks received so far
+    // What the get under way asked for. EEPROM_ACK names the type and channel it answers for,
+    // and the loader record takes them; an answer for anything else must not be fetched under
+    // this get's name.
+    std::uint8_t asked_type = 0;
+    std::uint8_t asked_bank = 0;
+    // An upload that reads back into memory instead of a file, for a comparison.
+    bool into_memory = false;
+    std::vector<std::uint8_t> read_back;
+    bool read_back_complete = false;  // every block in and the CRC-32 matched
+    // The log's layout as its last block taken in gave it.
+    log_block_report log_layout{};
+};
+
 // uploading: one pass of a file upload.
-void upload_pass(operation_state& state);
+void upload_pass(unit& u, operation_state& state);
 
 // fetching_log and fetching_log_to_view: one pass of the log retrieval; the second lists the
 // log at the end.
-void log_pass(operation_state& state, loader_display& display);
+void log_pass(unit& u, operation_state& state, loader_display& display);
 
 // Where the next upload goes: into a file of the output folder (the normal get), or into
 // memory, where a command-line run compares it with what it loaded. Set before the upload
 // starts; what an earlier one left in memory is dropped.
-void upload_into_memory(bool into_memory);
-// After an upload into memory: whether every block came and the CRC-32 matched, and the data.
-bool read_back_complete();
-// True while the upload under way reads back into memory.
-bool reading_back();
-const std::vector<std::uint8_t>& read_back_data();
+void upload_into_memory(unit& u, bool into_memory);
 
 // The file type and bank or channel the get asked for: an EEPROM_ACK that names another one
 // ends the get with a message naming both, before anything is fetched. Set before the request.
-void expect_upload_of(std::uint8_t file_type, std::uint8_t bank);
+void expect_upload_of(unit& u, std::uint8_t file_type, std::uint8_t bank);
 
 // True, after a message giving the size and the failure noted, when a file of `size` bytes
 // in blocks of `block_length` bytes needs more blocks than a block number can count or is
 // larger than the largest image Kestrel can load: its block numbers would wrap.
-bool refuse_upload_size(std::uint8_t file_type, std::uint8_t bank, std::uint32_t size,
+bool refuse_upload_size(unit& u, std::uint8_t file_type, std::uint8_t bank, std::uint32_t size,
                         std::uint32_t block_length);
 
 // An upload given up before its last block (another operation started, the end of the run):
 // its unfinished file is removed.
-void abandon_upload();
+void abandon_upload(unit& u);
 
 // How much of the log the running fetch has taken in, in bytes: the blocks received and the
 // whole log, both 0 until its first block.
@@ -46,4 +66,4 @@ struct log_fetch_count {
     std::uint64_t done = 0;
     std::uint64_t total = 0;
 };
-log_fetch_count log_fetch_progress();
+log_fetch_count log_fetch_progress(const unit& u);

@@ -3,7 +3,6 @@
 // link open while the loader waits.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "protocol/operation_state.h"
@@ -21,11 +20,18 @@ struct retry_budgets {
     int log = 1;             // MESSAGE_LOG_ACK
     int file_block = 50;     // FILE_ACK
 };
-extern retry_budgets budgets;
 inline constexpr int boot_report_start_budget = 3;
 inline constexpr int info_ack_start_budget = 2;
 inline constexpr int chunk_answer_start_budget = 50;
-void reset_retry_budgets();
+
+// The silence already warned about: the time the unit was last heard from when the warning was
+// given. A new warning needs something heard since.
+struct silence_watch {
+    bool warned = false;
+    std::uint32_t warned_for = 0;
+};
+
+struct unit;
 
 // Time-outs of the waits, in milliseconds.
 inline constexpr std::uint32_t connect_timeout_ms = 10000;   // boot report, bank records
@@ -50,10 +56,10 @@ enum class last_try { gives_up, asks_again };
 // raised). A time-out that finds the budget used up already ends the operation here: the state
 // goes idle, the menu is redrawn after 3 s and "Timeout. Operation aborted\n" is printed; the
 // result is gave_up then too.
-wait_result await_answer(bool answered, operation_state& state, int& budget,
+wait_result await_answer(unit& u, bool answered, operation_state& state, int& budget,
                          std::uint32_t timeout_ms, last_try last = last_try::gives_up);
 
 // Serial loader mode only: when more than 10 s have passed since the last serial send, sends
 // KEEP_ALIVE. When a request is still unanswered and nothing at all has come from the unit for
 // 20 s by then, warns once for that silence with "Keep alive timeout. Start operation again\n".
-void keep_alive_step();
+void keep_alive_step(unit& u);

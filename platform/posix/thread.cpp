@@ -8,11 +8,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 struct os_thread::state {
     pthread_t thread{};
     bool running = false;
-    procedure body = nullptr;
+    procedure body;
     std::mutex mutex;
     std::condition_variable ended_signal;
     bool ended = false;
@@ -42,7 +43,7 @@ os_thread::~os_thread() {
 }
 
 bool os_thread::start(procedure body, os_error& error) {
-    state_->body = body;
+    state_->body = std::move(body);
     const int result = pthread_create(&state_->thread, nullptr, trampoline, state_.get());
     if (result != 0) {
         error = os_error{static_cast<std::uint32_t>(result),

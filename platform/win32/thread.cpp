@@ -3,10 +3,12 @@
 
 #include <windows.h>
 
+#include <utility>
+
 struct os_thread::state {
     HANDLE thread = nullptr;
     bool running = false;
-    procedure body = nullptr;
+    procedure body;
 };
 
 namespace {
@@ -27,7 +29,7 @@ os_thread::~os_thread() {
 }
 
 bool os_thread::start(procedure body, os_error& error) {
-    state_->body = body;
+    state_->body = std::move(body);
     state_->thread = CreateThread(nullptr, 0, trampoline, state_.get(), 0, nullptr);
     if (state_->thread == nullptr) {
         error = last_os_error();

@@ -130,9 +130,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         parse_command_line(block, static_cast<int>(arguments.size()), argv.data());
         for (const arg_option& option : options) check_given(option, argv);
-        operation_cursor = 0;
+        int cursor = 0;
         if (is_batch_run(options)) {
-            while (next_operation_option(options) >= 0) {
+            while (next_operation_option(options, cursor) >= 0) {
             }
         }
     } catch (const run_ended&) {

@@ -5,6 +5,7 @@
 // each pass that finds nothing, with its clock standing still: it must never drop a frame then.
 //
 // Input: n (low five bits), then n read sizes (each byte + 1), then the stream.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -51,7 +52,8 @@ void check_frame(const std::uint8_t* frame, std::size_t size, std::size_t fill) 
 void drain(bytes& buffer, std::size_t& fill, frame_stall_watch& stall, outcome& result) {
     for (;;) {
         const std::size_t before = fill;
-        const std::size_t size = assemble_frame(std::span<std::uint8_t>(buffer), fill);
+        std::atomic<int> crc_errors{0};
+        const std::size_t size = assemble_frame(std::span<std::uint8_t>(buffer), fill, crc_errors);
         if (fill > buffer.size()) fail("fill beyond the buffer");
         if (size != 0) {
             check_frame(buffer.data(), size, fill);

@@ -20,6 +20,8 @@
 #include "fuzz_input.h"
 #include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
+#include "protocol/unit.h"
+#include "support/fake_link.h"
 
 namespace {
 
@@ -33,21 +35,22 @@ void silence_output_again() { out_set_sink(&discard_output, nullptr); }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     silence_output();
-    reset_bank_reports();
+    captured_link link;
+    unit u(link);
     fuzz_input input(data, size);
-    if (input.byte() & 1U) begin_bank_round();
+    if (input.byte() & 1U) begin_bank_round(u);
     const auto count = static_cast<int>(input.u32());
     const auto entry_length = static_cast<int>(input.u32());
     const std::size_t area = std::min<std::size_t>(input.u16(), log_buffer_size);
-    input.fill(reinterpret_cast<std::uint8_t*>(banks.data()), sizeof banks);
-    input.fill(reinterpret_cast<std::uint8_t*>(notes.data()), sizeof notes);
+    input.fill(reinterpret_cast<std::uint8_t*>(u.banks.data()), sizeof u.banks);
+    input.fill(reinterpret_cast<std::uint8_t*>(u.notes.data()), sizeof u.notes);
     // The log area on the heap at exactly its size, so that a read past it is caught.
     std::vector<std::uint8_t> log(area);
     input.fill(log.data(), log.size());
 
     std::string shown;
     out_set_sink(&keep_output, &shown);
-    print_bank_info();
+    print_bank_info(u);
     print_log_entries(count, log.data(), entry_length, log.size());
     silence_output_again();
     // The unit's texts are shown, never obeyed: the only control characters on the screen are

@@ -18,11 +18,12 @@
 
 #include "app/run_journal.h"
 #include "app/run_report.h"
-#include "files/written_files.h"
 #include "fuzz_input.h"
 #include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
 #include "protocol/run_outcome.h"
+#include "protocol/unit.h"
+#include "support/fake_link.h"
 
 namespace {
 
@@ -59,9 +60,8 @@ void expect_kept(const json& value, const std::string& text, const char* what) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     silence_output();
-    reset_bank_reports();
-    reset_run_outcome();
-    forget_written_files();
+    captured_link unit_link;
+    unit u(unit_link);
     fuzz_input input(data, size);
     const std::uint8_t flags = input.byte();
 
@@ -71,15 +71,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         input.fill(info.data(), info.size());
         input.fill(note.data(), note.size());
         if ((flags >> (4 + bank)) & 1U) {
-            store_bank_report(bank, info.data(), info.size(), note.data(), note.size());
+            u.reports.store(bank, info.data(), info.size(), note.data(), note.size());
         }
     }
-    take_bank_reports();
+    take_bank_reports(u);
 
     report_link link;
     link.serial = (flags & 1U) != 0;
     link.port = text_from(input);
-    run_journal journal;
+    run_journal journal(u.outcome);
     struct operation_texts {
         std::string operation, file, target, message, noted;
     };
@@ -88,18 +88,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         operation_texts t{text_from(input), text_from(input), text_from(input), text_from(input), {}};
         journal.begin(t.operation, t.file, t.target);
         if (!t.message.empty()) {
-            note_operation_failed(t.message);
-            t.noted = last_failure_reason();
+            note_operation_failed(u, t.message);
+            t.noted = last_failure_reason(u);
         }
         journal.end();
         given.push_back(std::move(t));
     }
     const std::string path = text_from(input);
     if ((flags & 8U) != 0) {
-        note_written_file({path, input.u32(), input.u32()});
+        u.written.push_back({path, input.u32(), input.u32()});
     }
 
-    const std::string document = render_report(link, journal, 4);
+    const std::string document = render_report(link, u, journal, 4);
     const json report = json::parse(document);  // throws, and so fails, on anything but JSON
     if (link.serial) {
         expect_kept(report["link"]["port"], link.port, "the port");

@@ -1,6 +1,6 @@
 // The program's serial link over a real pseudo-terminal: its frames on the wire, the unit's
-// frames through the receiver into the dispatcher, and the ends of a port that is missing or
-// goes away.
+// frames through the receiver to its listener, and the ends of a port that is missing or goes
+// away.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -12,18 +12,21 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "link/comm_error.h"
 #include "link/frame.h"
-#include "link/link_mode.h"
-#include "link/receiver.h"
+#include "link/serial_link.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
+#include "platform/serial_device.h"
+#include "protocol/answers.h"
 #include "protocol/bank_records.h"
-#include "protocol/dispatcher.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
+#include "protocol/senders.h"
+#include "protocol/unit.h"
 #include "support/capture.h"
 #include "tools/unit_sim/sim_unit.h"
 
@@ -95,18 +98,38 @@ std::vector<std::uint8_t> frame_of(const std::vector<std::uint8_t>& m) {
     return serial_frame(m.data(), m.size());
 }
 
-// Messages the receiver handed on, collected across threads.
-std::mutex seen_mutex;
-std::vector<std::vector<std::uint8_t>> seen;
-void remember(const std::uint8_t* message, std::uint16_t length, std::uint8_t, std::uint8_t,
-              std::uint8_t) {
-    std::lock_guard<std::mutex> lock(seen_mutex);
-    seen.emplace_back(message, message + length + 5);
-}
-std::size_t seen_count() {
-    std::lock_guard<std::mutex> lock(seen_mutex);
-    return seen.size();
-}
+// Messages a link's receiver handed on, and its failure, collected across threads.
+class collecting_listener final : public link_listener {
+public:
+    void on_message(const std::uint8_t* message, std::uint16_t length, std::uint8_t,
+                    std::uint8_t, std::uint8_t) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        seen_.emplace_back(message, message + length + 5);
+    }
+    void on_failure(const result& failure) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failure_ = failure;
+    }
+    int trace_level() const override { return 0; }
+
+    std::size_t seen_count() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return seen_.size();
+    }
+    std::vector<std::vector<std::uint8_t>> seen() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return seen_;
+    }
+    std::optional<result> failure() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return failure_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::vector<std::uint8_t>> seen_;
+    std::optional<result> failure_;
+};
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 3s) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -119,77 +142,34 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
     return true;
 }
 
-class SerialLinkTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        reset_link_mode();
-        serial_link = 1;
-        loader_mode = 1;
-        reset_firmware_operation();
-        reset_request_templates();
-        set_bank_start_values();
-        reset_bank_reports();
-        set_message_handler(&ExecuteCommand);  // as start-up hands it to the receiver
-        rx_fill = 0;
-        std::lock_guard<std::mutex> lock(seen_mutex);
-        seen.clear();
-    }
-    void TearDown() override {
-        stop();
-        set_message_handler(nullptr);
-        serial_close();
-        reset_link_mode();
-    }
-    // The program's receiver loop on a thread of its own, as in a run.
-    void run_receiver() {
-        stop_receiver = 0;
-        receiver = std::thread([] {
-            try {
-                while (stop_receiver.load() == 0) {
-                    serial_receiver_pass();
-                }
-            } catch (const ECommError& e) {
-                std::lock_guard<std::mutex> lock(seen_mutex);
-                receiver_error = e.code;
-            }
-        });
-    }
-    void stop() {
-        stop_receiver = 1;
-        if (receiver.joinable()) {
-            receiver.join();
-        }
-    }
-    std::thread receiver;
-    static inline int receiver_error = 0;
-};
-
 }  // namespace
 
-TEST_F(SerialLinkTest, FramesOfSendMessageArriveIntactOnTheLine) {
+TEST(SerialLinkTest, FramesOfSendMessageArriveIntactOnTheLine) {
     raw_pty line;
     CSerialPort port(make_serial_device());
-    port.serial_configure("COM9", line.slave_path());
-    std::vector<std::uint8_t> dl_data(block_buffer.message(), block_buffer.message() + 522);
+    ASSERT_TRUE(port.serial_configure("COM9", line.slave_path()));
+    const dl_data_buffer block = start_block_buffer();
+    const request_templates requests = start_request_templates();
+    std::vector<std::uint8_t> dl_data(block.message(), block.message() + 522);
     for (std::size_t k = 10; k < dl_data.size(); ++k) {
         dl_data[k] = static_cast<std::uint8_t>(k * 7);  // every byte value, 0x11 and 0x13 too
     }
-    ASSERT_EQ(port.Send_Message(dl_data.data(), dl_data.size(), 0), 0);
-    ASSERT_EQ(port.Send_Message(requests.bootinfo_req.data(), 7, 0), 0);
+    ASSERT_TRUE(port.Send_Message(dl_data.data(), dl_data.size(), 0, false));
+    ASSERT_TRUE(port.Send_Message(requests.bootinfo_req.data(), 7, 0, false));
     auto expected = frame_of(dl_data);
     const auto second = serial_frame(requests.bootinfo_req.data(), 7);
     expected.insert(expected.end(), second.begin(), second.end());
     EXPECT_EQ(line.take(expected.size()), expected);
-    port.close();
+    EXPECT_TRUE(port.close());
 }
 
-TEST_F(SerialLinkTest, TheUnitsFramesReachTheDispatcherWhateverSurroundsThem) {
+TEST(SerialLinkTest, TheUnitsFramesReachTheListenerWhateverSurroundsThem) {
     raw_pty line;
-    ASSERT_NO_THROW(serial_port.store(new CSerialPort(make_serial_device())));
-    serial_port.load()->serial_configure("COM9", line.slave_path());
-    set_message_handler(&remember);
+    serial_unit_link link;
+    ASSERT_TRUE(link.open("COM9", line.slave_path()));
+    collecting_listener listener;
     OutputCapture out;
-    run_receiver();
+    ASSERT_TRUE(link.start(listener));
 
     const auto ack1 = loader_message(0x1A, {1});
     const auto ack2 = loader_message(0x1A, {2});
@@ -199,21 +179,21 @@ TEST_F(SerialLinkTest, TheUnitsFramesReachTheDispatcherWhateverSurroundsThem) {
     const auto f1 = frame_of(ack1);
     bytes.insert(bytes.end(), f1.begin(), f1.end());
     line.send(bytes);
-    ASSERT_TRUE(eventually([] { return seen_count() == 1; }));
+    ASSERT_TRUE(eventually([&] { return listener.seen_count() == 1; }));
 
     // Split across reads.
     const auto f2 = frame_of(ack2);
     line.send({f2.begin(), f2.begin() + 5});
     std::this_thread::sleep_for(60ms);
-    EXPECT_EQ(seen_count(), 1u);
+    EXPECT_EQ(listener.seen_count(), 1u);
     line.send({f2.begin() + 5, f2.end()});
-    ASSERT_TRUE(eventually([] { return seen_count() == 2; }));
+    ASSERT_TRUE(eventually([&] { return listener.seen_count() == 2; }));
 
     // Two back to back.
     auto pair = frame_of(ack1);
     pair.insert(pair.end(), f2.begin(), f2.end());
     line.send(pair);
-    ASSERT_TRUE(eventually([] { return seen_count() == 4; }));
+    ASSERT_TRUE(eventually([&] { return listener.seen_count() == 4; }));
     EXPECT_NE(out.text().find("MOVING 12 BYTES \n"), std::string::npos) << out.text();
 
     // A checksum error with the trailer in place loses that frame only; one without the trailer
@@ -228,63 +208,60 @@ TEST_F(SerialLinkTest, TheUnitsFramesReachTheDispatcherWhateverSurroundsThem) {
     mixed.insert(mixed.end(), broken.begin(), broken.end());
     mixed.insert(mixed.end(), f1.begin(), f1.end());
     line.send(mixed);
-    ASSERT_TRUE(eventually([] { return seen_count() == 6; }));
-    stop();
+    ASSERT_TRUE(eventually([&] { return listener.seen_count() == 6; }));
+    ASSERT_TRUE(link.stop(5000));
     const std::string text = out.text();
     EXPECT_NE(text.find(" OK \n"), std::string::npos) << text;
     EXPECT_NE(text.find(" Failed \n"), std::string::npos) << text;
+    EXPECT_EQ(link.crc_errors(), 2);
 
-    std::lock_guard<std::mutex> lock(seen_mutex);
     const std::vector<std::vector<std::uint8_t>> expected = {ack1, ack2, ack1, ack2, ack2, ack1};
-    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(listener.seen(), expected);
+    EXPECT_FALSE(listener.failure());
 }
 
-TEST_F(SerialLinkTest, AMissingPortEndsWithCode8) {
-    try {
-        serial_open(250);  // no COM250 here, and no /dev/ttyS249
-        FAIL() << "opened a port that does not exist";
-    } catch (const ECommError& e) {
-        EXPECT_EQ(e.code, 8);
-        EXPECT_EQ(e.port_name, "COM250");
-        EXPECT_NE(e.system_error, 0u);
-        EXPECT_FALSE(e.system_text.empty());
-    }
-    EXPECT_EQ(serial_port.load(), nullptr);
+TEST(SerialLinkTest, AMissingPortFailsWithCode8) {
+    serial_unit_link link;
+    const result opened = link.open("COM250", serial_device_name(250));  // no COM250 here
+    EXPECT_EQ(opened.kind, result_kind::port_failed);
+    EXPECT_EQ(opened.code, 8);
+    EXPECT_EQ(opened.message.rfind("Serial port COM250: cannot open the port (error 8): ", 0), 0u)
+        << opened.message;
+    EXPECT_NE(opened.system.code, 0u);
+    EXPECT_FALSE(opened.system.text.empty());
 }
 
-TEST_F(SerialLinkTest, APortInUseIsRefused) {
+TEST(SerialLinkTest, APortInUseIsRefused) {
     raw_pty line;
     CSerialPort first(make_serial_device());
-    first.serial_configure("COM9", line.slave_path());
+    ASSERT_TRUE(first.serial_configure("COM9", line.slave_path()));
     CSerialPort second(make_serial_device());
-    try {
-        second.serial_configure("COM9", line.slave_path());
-        FAIL() << "a second open of the same port succeeded";
-    } catch (const ECommError& e) {
-        EXPECT_EQ(e.code, 8);
-    }
-    first.close();
+    EXPECT_EQ(second.serial_configure("COM9", line.slave_path()).code, 8);
+    EXPECT_TRUE(first.close());
 }
 
-TEST_F(SerialLinkTest, APortThatGoesAwayEndsTheReceiverPromptly) {
+// A pulled cable: the receiver hands the failure on at once, as an answer of the session's
+// queue, and takes in nothing more.
+TEST(SerialLinkTest, APortThatGoesAwayArrivesPromptlyAsAnAnswer) {
     raw_pty line;
-    serial_port.store(new CSerialPort(make_serial_device()));
-    serial_port.load()->serial_configure("COM9", line.slave_path());
-    receiver_error = 0;
-    run_receiver();
+    serial_unit_link link;
+    ASSERT_TRUE(link.open("COM9", line.slave_path()));
+    answer_inbox inbox;
+    ASSERT_TRUE(link.start(inbox));
     std::this_thread::sleep_for(50ms);
     const auto start = std::chrono::steady_clock::now();
     line.hang_up();
-    ASSERT_TRUE(eventually([] {
-        std::lock_guard<std::mutex> lock(seen_mutex);
-        return receiver_error != 0;
-    }));
+    inbox.queue().wait(3000);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
-    EXPECT_EQ(receiver_error, comm_clear_error_failed);
-    stop();
+    const std::vector<answer> answers = inbox.queue().take_all();
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].kind, answer_kind::link_failed);
+    EXPECT_EQ(answers[0].failure.code, comm_clear_error_failed);
+    EXPECT_TRUE(link.stop(5000));
 }
 
-TEST_F(SerialLinkTest, TalksToTheSimulatedUnit) {
+// A unit over the real serial link, with the answers coming through its inbox as in a run.
+TEST(SerialLinkTest, TalksToTheSimulatedUnit) {
     const auto folder = std::filesystem::temp_directory_path() /
                         ("kestrel-link-" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
@@ -294,39 +271,47 @@ TEST_F(SerialLinkTest, TalksToTheSimulatedUnit) {
     options.boot_delay = 20ms;
     options.faults.corrupt_probability = 0.02;  // a few checksum errors on the way
     options.seed = 7;
-    sim_unit unit(options);
-    unit.start();
-    serial_port.store(new CSerialPort(make_serial_device()));
-    serial_port.load()->serial_configure("COM4", unit.link_path().string());
+    sim_unit sim(options);
+    sim.start();
+    serial_unit_link link;
+    ASSERT_TRUE(link.open("COM4", sim.link_path().string()));
+    unit u(link);
     OutputCapture out;
-    run_receiver();
+    ASSERT_TRUE(link.start(u.inbox));
+    const auto answered = [&u](const std::function<bool()>& done) {
+        return eventually([&] {
+            take_answers(u);
+            return done();
+        }, 1s);
+    };
 
-    serial_purge();
+    ASSERT_TRUE(purge_link(u));
     // Keep asking until a clean answer comes through the noise.
     int answers = 0;
     for (int round = 0; round < 30 && answers < 10; ++round) {
-        firmware_operation.boot_status = 0;
-        Send_Message(requests.bootinfo_req.data(), 7, 0);
-        if (eventually([] { return firmware_operation.boot_status.load() != 0; }, 1s)) {
+        u.op.boot_status = 0;
+        send_boot_info_request(u);
+        if (answered([&u] { return u.op.boot_status != 0; })) {
             ++answers;
-            EXPECT_EQ(firmware_operation.current_bank.load(), 1);
+            EXPECT_EQ(u.op.current_bank, 1);
         }
     }
     EXPECT_EQ(answers, 10);
-    unit.set_faults({});
-    Send_Message(requests.flash_info_req.data(), 7, 0);
-    ASSERT_TRUE(eventually([] { return firmware_operation.flash_info_done.test(); }));
-    take_bank_reports();
-    EXPECT_EQ(banks[2].software.flash_address, 0x87200000u);
-    EXPECT_EQ(banks[2].software.status, 0u);
+    sim.set_faults({});
+    send_flash_info_request(u);
+    ASSERT_TRUE(answered([&u] { return u.op.flash_info_done.test(); }));
+    take_bank_reports(u);
+    EXPECT_EQ(u.banks[2].software.flash_address, 0x87200000u);
+    EXPECT_EQ(u.banks[2].software.status, 0u);
+    EXPECT_GT(link.crc_errors(), 0);
 
-    Send_Message(requests.keep_alive.data(), 7, 0);
-    EXPECT_TRUE(unit.wait_until([](const sim_view& v) { return v.keep_alives == 1; }, 2s));
-    const auto got = unit.received();
+    send_keep_alive(u);
+    EXPECT_TRUE(sim.wait_until([](const sim_view& v) { return v.keep_alives == 1; }, 2s));
+    const auto got = sim.received();
     ASSERT_FALSE(got.empty());
     EXPECT_EQ(got.front().kind, received_kind::raw_byte);  // the purge's '#'
-    stop();
-    serial_close();
-    unit.stop();
+    EXPECT_TRUE(link.stop(5000));
+    EXPECT_FALSE(u.link_failure);
+    sim.stop();
     std::filesystem::remove_all(folder);
 }

@@ -70,10 +70,10 @@ TEST_F(SimAnswerFaults, CorruptedAnswersAreRejectedByThePcAndCounted) {
     sim_unit_options options = test_options();
     options.faults.corrupt_answer_probability = 1.0;
     start(options);
-    const int errors_before = crc_error_count.load();
+    const int errors_before = pc_->crc_errors();
     pc_->send(request(sub_code::BOOTINFO_REQ));
     EXPECT_FALSE(pc_->receive(300ms)) << "a corrupted answer must not get through";
-    EXPECT_EQ(crc_error_count.load(), errors_before + 1);
+    EXPECT_EQ(pc_->crc_errors(), errors_before + 1);
     EXPECT_EQ(unit_->snapshot().answers_corrupted, 1U);
     EXPECT_EQ(unit_->snapshot().answers_sent, 1U);
 

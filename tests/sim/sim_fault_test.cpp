@@ -12,10 +12,10 @@ TEST_F(SimFaults, CorruptedAnswersFailThePcsChecksum) {
     sim_unit_options options = test_options();
     options.faults.corrupt_probability = 1.0;
     start(options);
-    const int errors_before = crc_error_count.load();
+    const int errors_before = pc_->crc_errors();
     pc_->send(request(sub_code::BOOTINFO_REQ));
     EXPECT_FALSE(pc_->receive(300ms)) << "a corrupted answer must not get through";
-    EXPECT_EQ(crc_error_count.load(), errors_before + 1);
+    EXPECT_EQ(pc_->crc_errors(), errors_before + 1);
     // The frame is still found whole: its trailer stands in place.
     EXPECT_NE(output_.text().find("CRC error"), std::string::npos);
     EXPECT_NE(output_.text().find(" OK "), std::string::npos);

@@ -59,7 +59,7 @@ bool pc_port::read_more(std::chrono::steady_clock::time_point deadline) {
 std::optional<message_t> pc_port::receive(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        const std::size_t frame_size = assemble_frame(buffer_, fill_);
+        const std::size_t frame_size = assemble_frame(buffer_, fill_, crc_errors_);
         if (frame_size > 0) {
             const auto begin = buffer_.begin() + frame_message_offset;
             message_t message(begin,

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -42,6 +43,9 @@ public:
     // True if a read fails or the line hangs up within the time.
     bool breaks_within(std::chrono::milliseconds timeout);
 
+    // Checksum errors seen in what was received.
+    int crc_errors() const { return crc_errors_.load(); }
+
 private:
     // Waits for bytes and appends them to the receive buffer; false on time-out or error.
     bool read_more(std::chrono::steady_clock::time_point deadline);
@@ -49,6 +53,7 @@ private:
     int fd_ = -1;
     std::vector<std::uint8_t> buffer_;
     std::size_t fill_ = 0;
+    std::atomic<int> crc_errors_{0};
 };
 
 // A request from the PC: DA 0x2A, SA 0x10, CMD 0x55 (0x48 for REBOOT_REQ).

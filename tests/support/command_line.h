@@ -8,13 +8,12 @@
 #include <vector>
 
 #include "app/arg.h"
-#include "app/batch_operations.h"
 #include "app/options.h"
 #include "support/capture.h"
 
 // Parses "kestrel" followed by `args` into a fresh option table and its argument block. On
-// success the command-line run starts at its first option and `out` is emptied of what the
-// parsing printed; a refusal fails the test with the exit status and that text.
+// success `out` is emptied of what the parsing printed; a refusal fails the test with the exit
+// status and that text.
 inline void parse_test_command_line(option_table& options, arg_block& block, OutputCapture& out,
                                     const std::vector<std::string>& args) {
     build_option_table(options);
@@ -29,6 +28,5 @@ inline void parse_test_command_line(option_table& options, arg_block& block, Out
     } catch (const ProcessExited& e) {
         FAIL() << "the command line was refused, status " << e.status << ": " << out.text();
     }
-    operation_cursor = 0;
     out.take();
 }

@@ -1,7 +1,7 @@
 // A fixture for the transfer states of the operation loop: every test in a fresh folder of its
 // own, on the card link (no keep-alive) unless it says otherwise, with a fake clock and link,
-// the output captured and the loader's state as the program starts it; and the steps that
-// bring a download or an upload to where the tests take over.
+// the output captured and a fresh unit; and the steps that bring a download or an upload to
+// where the tests take over.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,9 +21,6 @@
 #include "files/image_file.h"
 #include "files/output_files.h"
 #include "link/byte_order.h"
-#include "link/link_mode.h"
-#include "link/receiver.h"
-#include "link/serial_port.h"
 #include "protocol/actions.h"
 #include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
@@ -32,7 +29,7 @@
 #include "protocol/waiting.h"
 #include "support/capture.h"
 #include "support/fake_link.h"
-#include "support/loader_reset.h"
+#include "support/loader_bench.h"
 #include "support/temp_folder.h"
 #include "support/test_data.h"
 #include "support/unit_answers.h"
@@ -61,44 +58,19 @@ void run_passes(session& loop, std::uint32_t ms, std::uint32_t step, Done done) 
     }
 }
 
-class TransferBench : public ::testing::Test {
+class TransferBench : public LoaderBench {
 protected:
     void SetUp() override {
-        reset_loader_state();
-        init_loader_tables(default_chunk_size);
-        reset_bank_reports();
-        reset_log_area();
-        reset_run_outcome();
-        release_file_buffer();
-        small_chunks = 0;
-        set_key_script("");
-        operation_cursor = 0;
-        build_option_table(options);
-        last_receive_tick = FakeClockAndLink::now_ms();
-        FakeClockAndLink::sent().clear();
-        out.take();
+        LoaderBench::SetUp();
+        // The loader's tables as a connection leaves them.
+        set_bank_start_values(u().banks, u().notes);
+        fill_transfer_heads(u().requests, u().block_buffer, default_chunk_size);
+        fake.link.mark_heard(FakeClockAndLink::now_ms());
     }
-    void TearDown() override {
-        discard_output();
-        release_file_buffer();
-        clear_key_script();
-        reset_link_mode();
-        reset_run_outcome();
-        reset_retry_budgets();
-        small_chunks = 0;
-        operation_cursor = 0;
-        reset_log_area();
-        set_bank_start_values();
-        reset_firmware_operation();
-    }
-
-    static void on_serial_link() {
-        serial_link = 1;
-        loader_mode = 1;
-    }
+    void TearDown() override { u().output.discard(); }
 
     // Passes with the clock moving `step` ms before each, until the loop is idle again.
-    static void run_until_idle(session& loop, std::uint32_t ms, std::uint32_t step) {
+    void run_until_idle(session& loop, std::uint32_t ms, std::uint32_t step) {
         const std::uint32_t until = FakeClockAndLink::now_ms() + ms;
         while (loop.op_state != operation_state::idle &&
                static_cast<std::int32_t>(until - FakeClockAndLink::now_ms()) > 0) {
@@ -108,7 +80,7 @@ protected:
     }
 
     // Passes without moving the clock.
-    static void passes(session& loop, int count) {
+    void passes(session& loop, int count) {
         for (int k = 0; k < count; ++k) {
             loop.pass();
         }
@@ -116,7 +88,7 @@ protected:
 
     // ---- downloads ----
     // From preparing_download to the first chunk sent, every answer coming at once.
-    static void announce(session& loop) {
+    void announce(session& loop) {
         loop.op_state = operation_state::preparing_download;
         loop.pass();
         ASSERT_EQ(loop.op_state, operation_state::awaiting_dl_ready);
@@ -128,7 +100,7 @@ protected:
         loop.pass();
         ASSERT_EQ(loop.op_state, operation_state::awaiting_chunk_answer);
     }
-    static void ack_every_chunk(session& loop) {
+    void ack_every_chunk(session& loop) {
         for (int guard = 0; guard < 1000 && loop.op_state == operation_state::awaiting_chunk_answer; ++guard) {
             unit_answers(sub_code::DL_ACK, {0, 0});
             loop.pass();
@@ -138,24 +110,21 @@ protected:
 
     // ---- uploads ----
     // A get as the command line starts it, into the folder "out".
-    static void begin_get(session& loop, std::uint8_t type, std::uint8_t bank) {
-        firmware_operation.batch_mode = 1;
-        firmware_operation.output_folder.assign("out");
-        ::begin_get(type, bank, loop.op_state);
+    void begin_get(session& loop, std::uint8_t type, std::uint8_t bank) {
+        loop.loader().op.batch_mode = 1;
+        loop.loader().op.output_folder.assign("out");
+        ::begin_get(loop.loader(), type, bank, loop.op_state);
         ASSERT_EQ(loop.op_state, operation_state::uploading);
     }
     // Bank 2's FPGA image as its bank record describes it; `crc_flip` makes the recorded CRC
     // wrong in those bits.
-    static std::vector<std::uint8_t> fpga_image_of_bank2(std::size_t size, unsigned seed = 1,
-                                                         std::uint32_t crc_flip = 0) {
+    std::vector<std::uint8_t> fpga_image_of_bank2(std::size_t size, unsigned seed = 1,
+                                                  std::uint32_t crc_flip = 0) {
         std::vector<std::uint8_t> data = pattern(size, seed);
-        banks[2].fpga.size = static_cast<std::uint32_t>(size);
-        banks[2].fpga.crc = crc_of(data) ^ crc_flip;
+        u().banks[2].fpga.size = static_cast<std::uint32_t>(size);
+        u().banks[2].fpga.crc = crc_of(data) ^ crc_flip;
         return data;
     }
 
     TempFolder temp_folder_;
-    FakeClockAndLink fake;
-    OutputCapture out;
-    option_table options;
 };

@@ -9,7 +9,6 @@
 #include "app/arg.h"
 #include "app/options.h"
 #include "app/session.h"
-#include "link/link_mode.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 #include "protocol/run_outcome.h"
@@ -17,7 +16,7 @@
 #include "support/capture.h"
 #include "support/command_line.h"
 #include "support/fake_link.h"
-#include "support/loader_reset.h"
+#include "support/loader_bench.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -29,20 +28,14 @@ bool has(const std::string& text, const std::string& part) {
 }
 
 // A command-line run in a fresh folder: the unit runs from bank 1, every request is captured.
-class BatchOperationsTest : public ::testing::Test {
+class BatchOperationsTest : public LoaderBench {
 protected:
     void SetUp() override {
-        reset_all();
-        FakeClockAndLink::sent().clear();
-        firmware_operation.batch_mode = 1;
-        firmware_operation.active_bank = 1;
-        firmware_operation.current_bank = 1;
-    }
-    void TearDown() override { reset_all(); }
-    static void reset_all() {
-        reset_loader_state();
-        operation_cursor = 0;
-        reset_run_outcome();
+        LoaderBench::SetUp();
+        cursor = 0;
+        op().batch_mode = 1;
+        op().active_bank = 1;
+        op().current_bank = 1;
     }
 
     // Parses a real command line into the option table, so that every position is the one the
@@ -50,7 +43,7 @@ protected:
     void parse(const std::vector<std::string>& args) {
         parse_test_command_line(options, block, out, args);
     }
-    int next() { return start_batch_operation(options, op_state); }
+    int next() { return start_batch_operation(u(), options, cursor, op_state); }
     // Starts every operation left, as the idle state does; the indices handed back, and what
     // each one printed.
     std::vector<int> run_all() {
@@ -67,18 +60,16 @@ protected:
         return indices;
     }
     static std::vector<sent_request> sent(sub_code sub) { return FakeClockAndLink::sent_of(sub); }
-    static int file_type() { return firmware_operation.file_type.load(); }
-    static int bank() { return firmware_operation.bank.load(); }
+    int file_type() { return op().file_type; }
+    int bank() { return op().bank; }
     static std::size_t sent_count() { return FakeClockAndLink::sent().size(); }
-    static void make_file(const std::string& name) {
+    void make_file(const std::string& name) {
         std::ofstream(name, std::ios::binary) << "0123456789";
     }
 
     TempFolder folder;
-    FakeClockAndLink link;
-    OutputCapture out;
-    option_table options;
     arg_block block;
+    int cursor = 0;
     operation_state op_state = operation_state::idle;
     std::vector<std::string> texts;
 };
@@ -89,23 +80,23 @@ TEST_F(BatchOperationsTest, ALoadGoesToTheBankTheUnitIsNotRunningFrom) {
     make_file("a.bin");
     make_file("s.srec");
     parse({"/load_fw", "a.bin", "/comment", "first try"});
-    firmware_operation.expected_seq = 7;
+    op().expected_seq = 7;
     EXPECT_EQ(next(), opt_load_fw);
     EXPECT_EQ(out.take(), "Save FW a.bin to bank 2\n");
     EXPECT_EQ(file_type(), 1);
     EXPECT_EQ(bank(), 2);
-    EXPECT_EQ(firmware_operation.expected_seq, 0u);
+    EXPECT_EQ(op().expected_seq, 0u);
     EXPECT_EQ(op_state, operation_state::preparing_download);
-    EXPECT_EQ(firmware_operation.file_path, "a.bin");
+    EXPECT_EQ(op().file_path, "a.bin");
     // The comment is read when the load starts, although it stands after the file.
-    EXPECT_EQ(firmware_operation.comment.view(), "first try");
-    EXPECT_EQ(firmware_operation.redraw_request, 0);
+    EXPECT_EQ(op().comment.view(), "first try");
+    EXPECT_EQ(op().redraw_request, 0);
     EXPECT_EQ(sent_count(), 0u);  // the download itself is the state machine's
-    EXPECT_FALSE(operation_failed());
+    EXPECT_FALSE(operation_failed(u()));
 
     for (const int running : {2, 0, 3}) {
         SetUp();
-        firmware_operation.active_bank = static_cast<std::uint8_t>(running);
+        op().active_bank = static_cast<std::uint8_t>(running);
         parse({"/load_sw", "s.srec"});
         op_state = operation_state::idle;
         EXPECT_EQ(next(), opt_load_sw);
@@ -131,11 +122,11 @@ TEST_F(BatchOperationsTest, AGivenBankIsCheckedWhenTheLoadStartsAndARefusedOneEn
     EXPECT_EQ(next(), -1);
     EXPECT_EQ(out.take(), invalid_bank_0);
     EXPECT_EQ(op_state, operation_state::idle);
-    EXPECT_EQ(firmware_operation.file_path, "");
-    EXPECT_TRUE(operation_failed());
+    EXPECT_EQ(op().file_path, "");
+    EXPECT_TRUE(operation_failed(u()));
 
     SetUp();
-    firmware_operation.first_bank = 0;
+    op().first_bank = 0;
     parse({"+bank0", "/load_fw", "a.bin", "/bank", "0"});
     EXPECT_EQ(run_all(), (std::vector<int>{opt_bank0, opt_load_fw, opt_bank, -1}));
     EXPECT_EQ(texts[1], "Save FW a.bin to bank 0\n");
@@ -165,7 +156,7 @@ TEST_F(BatchOperationsTest, BootAndRebootSendTheRebootRequest) {
         EXPECT_EQ(out.take(), "Invalid bank 9. Only Bank 1 to 3 in valid\n") << boot;
         EXPECT_EQ(sent_count(), 0u) << boot;
         EXPECT_EQ(op_state, operation_state::idle) << boot;
-        EXPECT_TRUE(operation_failed()) << boot;
+        EXPECT_TRUE(operation_failed(u())) << boot;
     }
 
     SetUp();
@@ -180,7 +171,7 @@ TEST_F(BatchOperationsTest, BootAndRebootSendTheRebootRequest) {
     EXPECT_EQ(next(), opt_boot);
     ASSERT_EQ(sent(sub_code::REBOOT_REQ).size(), 1u);
     EXPECT_EQ(sent(sub_code::REBOOT_REQ)[0].bytes.at(param_p1), 0x83);
-    EXPECT_EQ(firmware_operation.boot_bank, 3);
+    EXPECT_EQ(op().boot_bank, 3);
     EXPECT_EQ(op_state, operation_state::boot_requested);
     EXPECT_EQ(out.take(), "");  // nothing is asked
 
@@ -193,12 +184,12 @@ TEST_F(BatchOperationsTest, BootAndRebootSendTheRebootRequest) {
 
     // A reboot targets the bank the unit runs from, whatever /bank says.
     SetUp();
-    firmware_operation.current_bank = 3;
+    op().current_bank = 3;
     parse({"+reboot", "/bank", "2"});
     EXPECT_EQ(next(), opt_reboot);
     ASSERT_EQ(sent(sub_code::REBOOT_REQ).size(), 1u);
     EXPECT_EQ(sent(sub_code::REBOOT_REQ)[0].bytes.at(param_p1), 0x83);
-    EXPECT_EQ(firmware_operation.boot_bank, 3);
+    EXPECT_EQ(op().boot_bank, 3);
     EXPECT_EQ(op_state, operation_state::boot_requested);
 }
 
@@ -209,7 +200,7 @@ TEST_F(BatchOperationsTest, AGetFromARefusedBankIsSkippedAndTheRunGoesOn) {
     EXPECT_EQ(out.take(), invalid_bank_0);
     EXPECT_EQ(sent_count(), 0u);
     EXPECT_EQ(op_state, operation_state::idle);
-    EXPECT_TRUE(operation_failed());
+    EXPECT_TRUE(operation_failed(u()));
     EXPECT_EQ(next(), opt_get_log);
     EXPECT_EQ(out.take(), "Get Log\n");
     EXPECT_EQ(sent(sub_code::LOG_REQ).size(), 1u);
@@ -222,12 +213,12 @@ TEST_F(BatchOperationsTest, AGetFromARefusedBankIsSkippedAndTheRunGoesOn) {
     EXPECT_EQ(run_all(), (std::vector<int>{opt_get_sw, opt_get_log, -1}));
     EXPECT_EQ(texts, (std::vector<std::string>{"", "", ""}));
     EXPECT_EQ(sent_count(), 0u);
-    EXPECT_FALSE(operation_failed());
+    EXPECT_FALSE(operation_failed(u()));
 }
 
 TEST_F(BatchOperationsTest, AGetStartsTheUploadFromTheChosenBank) {
     // Bank 0 when allowed; the unit runs elsewhere, so it is first rebooted to its loader.
-    firmware_operation.first_bank = 0;
+    op().first_bank = 0;
     parse({"+get_fw"});
     EXPECT_EQ(next(), opt_get_fw);
     EXPECT_EQ(out.take(), "Get FW from bank 0\n");
@@ -239,7 +230,7 @@ TEST_F(BatchOperationsTest, AGetStartsTheUploadFromTheChosenBank) {
 
     // Already in the loader: the file is asked for at once.
     SetUp();
-    firmware_operation.current_bank = 0;
+    op().current_bank = 0;
     parse({"/bank", "3", "+get_sw"});
     EXPECT_EQ(run_all(), (std::vector<int>{opt_bank, opt_get_sw, -1}));
     EXPECT_EQ(texts[1], "Get SW from bank 3\n");
@@ -249,7 +240,7 @@ TEST_F(BatchOperationsTest, AGetStartsTheUploadFromTheChosenBank) {
     ASSERT_EQ(requests_sent.size(), 1u);
     EXPECT_EQ(requests_sent[0].bytes.at(file_req_at::index), 3);
     EXPECT_EQ(requests_sent[0].bytes.at(file_req_at::file_type), 2);
-    EXPECT_FALSE(operation_failed());
+    EXPECT_FALSE(operation_failed(u()));
 }
 
 TEST_F(BatchOperationsTest, OperationsComeInCommandLineOrder) {
@@ -273,18 +264,18 @@ TEST_F(BatchOperationsTest, OperationsComeInCommandLineOrder) {
 TEST_F(BatchOperationsTest, TheEepromIsChosenByPromType) {
     make_file("p.eeprom");
     make_file("c.eeprom");
-    firmware_operation.verbose_level = 2;
+    op().verbose_level = 2;
     parse({"/prom_type", "PA3", "/load_prom", "p.eeprom"});
     EXPECT_EQ(run_all(), (std::vector<int>{opt_prom_type, opt_load_prom, -1}));
     EXPECT_EQ(texts[1], "loading p.eeprom to PA channel 3\n");
     EXPECT_EQ(file_type(), 5);
     EXPECT_EQ(bank(), 2);
     EXPECT_EQ(op_state, operation_state::preparing_download);
-    EXPECT_EQ(firmware_operation.file_path, "p.eeprom");
+    EXPECT_EQ(op().file_path, "p.eeprom");
 
     // Below level 2 there is no trace.
     SetUp();
-    firmware_operation.verbose_level = 1;
+    op().verbose_level = 1;
     parse({"/load_prom", "p.eeprom", "/prom_type", "TC4"});
     EXPECT_EQ(run_all(), (std::vector<int>{opt_load_prom, opt_prom_type, -1}));
     EXPECT_EQ(texts[0], "");
@@ -301,8 +292,8 @@ TEST_F(BatchOperationsTest, TheEepromIsChosenByPromType) {
                    {"Charger", 4, "loading c.eeprom to Charger\n"}};
     for (const auto& single : singles) {
         SetUp();
-        firmware_operation.verbose_level = 3;
-        firmware_operation.bank = 3;
+        op().verbose_level = 3;
+        op().bank = 3;
         parse({"/prom_type", single.type, "/load_prom", "c.eeprom"});
         run_all();
         EXPECT_EQ(texts[1], single.trace);
@@ -313,9 +304,9 @@ TEST_F(BatchOperationsTest, TheEepromIsChosenByPromType) {
 }
 
 TEST_F(BatchOperationsTest, GetPromAsksTheUnitForTheChosenEeprom) {
-    firmware_operation.verbose_level = 2;
-    firmware_operation.current_bank = 0;  // in the loader: no reboot first
-    firmware_operation.file_size = 1234;
+    op().verbose_level = 2;
+    op().current_bank = 0;  // in the loader: no reboot first
+    op().file_size = 1234;
     parse({"+get_prom", "/prom_type", "TC1"});
     EXPECT_EQ(next(), opt_get_prom);
     EXPECT_EQ(out.take(), "getting eeprom from TC channel 1\n");
@@ -325,7 +316,7 @@ TEST_F(BatchOperationsTest, GetPromAsksTheUnitForTheChosenEeprom) {
     EXPECT_EQ(info[0].bytes.at(eeprom_info_req_at::channel), 0);
     EXPECT_EQ(file_type(), 6);
     EXPECT_EQ(bank(), 0);
-    EXPECT_EQ(firmware_operation.file_size.load(), 0u);  // the size comes with the unit's answer
+    EXPECT_EQ(op().file_size, 0u);  // the size comes with the unit's answer
     EXPECT_EQ(op_state, operation_state::uploading);
 
     SetUp();
@@ -347,8 +338,8 @@ TEST_F(BatchOperationsTest, AnUnknownEepromTypeSkipsTheOperation) {
         op_state = operation_state::idle;
         EXPECT_EQ(run_all(), (std::vector<int>{opt_prom_type, opt_load_prom, opt_get_log, -1}));
         EXPECT_EQ(texts[1], "Unknown EEPROM type \"" + std::string(type) + hint);
-        EXPECT_EQ(firmware_operation.file_path, "") << type;
-        EXPECT_TRUE(operation_failed()) << type;
+        EXPECT_EQ(op().file_path, "") << type;
+        EXPECT_TRUE(operation_failed(u())) << type;
         EXPECT_EQ(sent_count(), 1u);  // the log request alone
     }
 
@@ -360,7 +351,7 @@ TEST_F(BatchOperationsTest, AnUnknownEepromTypeSkipsTheOperation) {
     EXPECT_EQ(out.take(), "Unknown EEPROM type \"" + hint);
     EXPECT_EQ(sent_count(), 0u);
     EXPECT_EQ(op_state, operation_state::idle);
-    EXPECT_TRUE(operation_failed());
+    EXPECT_TRUE(operation_failed(u()));
     EXPECT_EQ(next(), -1);
 }
 
@@ -370,16 +361,16 @@ TEST_F(BatchOperationsTest, ALoadOfAMissingFileIsNotedAndTheNextOperationFollows
     EXPECT_EQ(next(), opt_load_fw);
     EXPECT_EQ(out.take(), "Save FW missing.bin to bank 2\n  File \"missing.bin\" does not exist\n");
     EXPECT_EQ(op_state, operation_state::idle);
-    EXPECT_EQ(firmware_operation.redraw_request, 1);
-    EXPECT_TRUE(operation_failed());
+    EXPECT_EQ(op().redraw_request, 1);
+    EXPECT_TRUE(operation_failed(u()));
 
-    firmware_operation.redraw_request = 0;
+    op().redraw_request = 0;
     op_state = operation_state::uploading;
     EXPECT_EQ(next(), opt_prom_type);
     EXPECT_EQ(next(), opt_load_prom);
     EXPECT_EQ(out.take(), "  File \"gone.eeprom\" does not exist\n");
     EXPECT_EQ(op_state, operation_state::idle);
-    EXPECT_EQ(firmware_operation.redraw_request, 1);
+    EXPECT_EQ(op().redraw_request, 1);
     EXPECT_EQ(next(), opt_info);
     EXPECT_EQ(next(), -1);
     EXPECT_EQ(sent_count(), 0u);
@@ -407,7 +398,7 @@ TEST_F(BatchOperationsTest, OnlyPositionsUpTo24AreHandedOutEachOnce) {
     parse(args);
     ASSERT_EQ(options[opt_load_fw].position, 25);
     EXPECT_EQ(run_all(), (std::vector<int>{opt_get_log, opt_comment, -1}));
-    EXPECT_EQ(firmware_operation.file_path, "");
+    EXPECT_EQ(op().file_path, "");
 
     // Given twice, an option is performed once, where it last stands.
     SetUp();
@@ -415,16 +406,16 @@ TEST_F(BatchOperationsTest, OnlyPositionsUpTo24AreHandedOutEachOnce) {
     EXPECT_EQ(run_all(), (std::vector<int>{opt_get_log, opt_info, opt_load_fw, -1}));
     EXPECT_EQ(texts[1], "");  // the last word was -info
     EXPECT_EQ(texts[2], "Save FW b.bin to bank 2\n");
-    EXPECT_EQ(firmware_operation.file_path, "b.bin");
+    EXPECT_EQ(op().file_path, "b.bin");
 }
 
 TEST_F(BatchOperationsTest, OptionsThatStartNothingChangeNothing) {
     parse({"/comment", "x", "+get_conf", "/bank", "2", "/verbose", "3", "+bank0", "-safemode",
            "/interface", "3", "/card", "1", "/index", "2", "/size", "100", "/lclk", "5",
            "/bitfile", "b.bit", "/prom_type", "PA1"});
-    firmware_operation.file_type = 4;
-    firmware_operation.bank = 1;
-    firmware_operation.expected_seq = 9;
+    op().file_type = 4;
+    op().bank = 1;
+    op().expected_seq = 9;
     op_state = operation_state::awaiting_boot;  // whatever it is, it stays
     EXPECT_EQ(run_all(), (std::vector<int>{opt_comment, opt_get_conf, opt_bank, opt_verbose,
                                            opt_bank0, opt_safemode, opt_interface, opt_card,
@@ -436,9 +427,9 @@ TEST_F(BatchOperationsTest, OptionsThatStartNothingChangeNothing) {
     EXPECT_EQ(op_state, operation_state::awaiting_boot);
     EXPECT_EQ(file_type(), 4);
     EXPECT_EQ(bank(), 1);
-    EXPECT_EQ(firmware_operation.expected_seq, 9u);
+    EXPECT_EQ(op().expected_seq, 9u);
     EXPECT_EQ(sent_count(), 0u);
-    EXPECT_FALSE(operation_failed());
+    EXPECT_FALSE(operation_failed(u()));
 
     // An empty command line has nothing to hand out.
     SetUp();

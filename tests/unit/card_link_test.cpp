@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <deque>
+#include <thread>
 #include <vector>
 
 #include "link/card_link.h"
@@ -10,11 +12,10 @@
 #include "link/card_sender.h"
 #include "link/card_window.h"
 #include "link/frame.h"
-#include "link/link_mode.h"
-#include "link/receiver.h"
 #include "platform/clock.h"
 #include "protocol/loader_state.h"
 #include "protocol/senders.h"
+#include "protocol/unit.h"
 #include "support/capture.h"
 
 namespace {
@@ -46,7 +47,7 @@ struct recording_window {
     }
 };
 
-// What reached the dispatcher.
+// What reached the link's listener.
 struct dispatched {
     std::vector<std::uint8_t> message;
     std::uint16_t length;
@@ -55,14 +56,20 @@ struct dispatched {
 std::vector<dispatched> received;
 void (*after_dispatch)() = nullptr;
 
-void record_message(const std::uint8_t* message, std::uint16_t length, std::uint8_t sa,
-                    std::uint8_t cmd, std::uint8_t sub) {
-    const std::size_t size = std::min<std::size_t>(std::size_t{length} + 5, rx_buffer_size);
-    received.push_back({std::vector<std::uint8_t>(message, message + size), length, sa, cmd, sub});
-    if (after_dispatch != nullptr) {
-        after_dispatch();
+struct recording_listener final : link_listener {
+    void on_message(const std::uint8_t* message, std::uint16_t length, std::uint8_t sa,
+                    std::uint8_t cmd, std::uint8_t sub) override {
+        const std::size_t size = std::min<std::size_t>(std::size_t{length} + 5, rx_buffer_size);
+        received.push_back(
+            {std::vector<std::uint8_t>(message, message + size), length, sa, cmd, sub});
+        if (after_dispatch != nullptr) {
+            after_dispatch();
+        }
     }
-}
+    void on_failure(const result&) override { ADD_FAILURE() << "the card link does not fail"; }
+    int trace_level() const override { return level; }
+    int level = 0;
+};
 
 // The clock: a tick that moves only when told, sleeps recorded.
 std::uint32_t now_ms = 0;
@@ -106,27 +113,14 @@ std::vector<std::uint8_t> message_of(std::uint8_t da, std::uint8_t sa, std::uint
 class CardLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        reset_link_mode();
-        reset_firmware_operation();
         received.clear();
         after_dispatch = nullptr;
         sleeps.clear();
         on_sleep = nullptr;
         now_ms = 5000;
         set_clock(&fake_tick, &fake_sleep);
-        set_message_handler(&record_message);
-        set_receiver_trace_level(&firmware_operation.verbose_level);
     }
-    void TearDown() override {
-        set_message_handler(nullptr);
-        set_receiver_trace_level(nullptr);
-        set_clock(nullptr, nullptr);
-        use_link(nullptr);
-        card_window.store(nullptr);
-        rx_register.store(0);
-        reset_link_mode();
-        reset_firmware_operation();
-    }
+    void TearDown() override { set_clock(nullptr, nullptr); }
     recording_window window(std::size_t rx_data = card_rx_data_v2) {
         return recording_window{&log, &words, rx_data};
     }
@@ -136,6 +130,11 @@ protected:
     std::vector<access> log;
     std::deque<std::uint32_t> words;
     OutputCapture output;
+    recording_listener listener;
+    std::vector<std::uint8_t> rx_buffer = std::vector<std::uint8_t>(rx_buffer_size);
+    std::atomic<std::uint32_t> last_heard{0};
+    card_receiver_context context{rx_buffer, listener, last_heard};
+    std::atomic<bool> stop{false};
 };
 
 // ---- Sending -----------------------------------------------------------------------------
@@ -175,17 +174,16 @@ TEST_F(CardLinkTest, SendingTracesAboveLevel5) {
     EXPECT_EQ(output.take(), "\nSend_Message Lenght 10 (CMD  7 SUB  0 P1  0)\n");
 }
 
-TEST_F(CardLinkTest, RequestsReachTheInstalledWindowThroughTheSenders) {
+TEST_F(CardLinkTest, RequestsReachTheLinksWindowThroughTheSenders) {
     std::array<std::uint32_t, 0x200> registers{};
     registers.fill(0xDEADBEEF);
-    card_window.store(registers.data());
-    card_unit_link card;
-    use_link(&card);
+    card_unit_link card(registers.data(), card_rx_data_v2);
+    unit u(card);
     const std::vector<std::uint8_t> request{0x2A, 0x10, 0x00, 0x02, 0x55, 0x1F, 0x00};
     now_ms = 777;
-    send_request(request.data(), request.size());
+    EXPECT_TRUE(send_request(u, request.data(), request.size()));
     EXPECT_EQ(registers[card_tx_symbol], 0x0Eu);  // the last symbol stays
-    EXPECT_EQ(firmware_operation.last_request_tick, 777u);
+    EXPECT_EQ(u.op.last_request_tick, 777u);
     for (std::size_t i = 0; i < registers.size(); ++i) {
         if (i != card_tx_symbol) {
             EXPECT_EQ(registers[i], 0xDEADBEEFu) << i;
@@ -199,7 +197,7 @@ TEST_F(CardLinkTest, AMessageIsReadWholeAndDispatched) {
     const auto message = message_of(0x2A, 0x2A, 7);  // 12 bytes: 3 further words
     script(words_of(message));
     script({0x12345678});
-    EXPECT_TRUE(card_receive_message(window(), card_rx_data_v2));
+    EXPECT_TRUE(card_receive_message(window(), card_rx_data_v2, context));
     const std::vector<access> expected{{false, card_rx_pre, 0},
                                        {false, card_rx_data_v2, words_of(message)[0]},
                                        {false, card_rx_data_v2, words_of(message)[1]},
@@ -225,7 +223,7 @@ TEST_F(CardLinkTest, FurtherWordsFollowTheLengthField) {
         const auto message = message_of(0x2A, 0x2A, length);
         script(words_of(message));
         script({0xCAFE0001});
-        EXPECT_TRUE(card_receive_message(window(card_rx_data_v6), card_rx_data_v6));
+        EXPECT_TRUE(card_receive_message(window(card_rx_data_v6), card_rx_data_v6, context));
         const std::size_t further = ((std::size_t{length} + 3) >> 2) + 1;
         EXPECT_EQ(log.size(), 2 + further) << length;
         EXPECT_EQ(words.size(), 1u) << length;
@@ -241,16 +239,16 @@ TEST_F(CardLinkTest, AMessageAddressedToZeroIsNeverSeen) {
     auto hidden_words = words_of(hidden);
     hidden_words[1] = 0x00000000;  // its further words then read as "nothing waiting" too
     script(hidden_words);
-    EXPECT_FALSE(card_receive_message(window(), card_rx_data_v2));
+    EXPECT_FALSE(card_receive_message(window(), card_rx_data_v2, context));
     EXPECT_EQ(log, (std::vector<access>{{false, card_rx_pre, 0},
                                         {false, card_rx_data_v2, hidden_words[0]}}));
-    EXPECT_FALSE(card_receive_message(window(), card_rx_data_v2));
+    EXPECT_FALSE(card_receive_message(window(), card_rx_data_v2, context));
     EXPECT_TRUE(received.empty());
     // A further word that does not start with 0 is taken for a message of its own.
     words.clear();
     script({0x00000200, 0x0000102A, 0x11111111});
-    EXPECT_FALSE(card_receive_message(window(), card_rx_data_v2));
-    EXPECT_TRUE(card_receive_message(window(), card_rx_data_v2));
+    EXPECT_FALSE(card_receive_message(window(), card_rx_data_v2, context));
+    EXPECT_TRUE(card_receive_message(window(), card_rx_data_v2, context));
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0].sa, 0x10);
 }
@@ -264,12 +262,14 @@ TEST_F(CardLinkTest, TheReceiverStartsOnceThenPollsEvery2Ms) {
     script({0});
     script(words_of(first));
     script(words_of(second));
+    static std::atomic<bool>* stopping;
+    stopping = &stop;
     on_sleep = [] {
         if (--polls_left < 0) {
-            stop_receiver.store(1);
+            stopping->store(true);
         }
     };
-    run_card_receiver(window(), card_rx_data_v2);
+    run_card_receiver(window(), card_rx_data_v2, context, stop);
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log[0], (access{true, card_rx_init, 0}));
     EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const access& a) { return a.store; }), 1);
@@ -290,49 +290,50 @@ TEST_F(CardLinkTest, TheTraceAfterAMessageDependsOnLevelAndSa) {
     const std::vector<expectation> cases = {{3, 0x2A, false}, {4, 0x2A, true},  {4, 0x10, false},
                                             {6, 0x2A, true},  {6, 0x10, false}, {7, 0x10, true}};
     for (const expectation& e : cases) {
-        firmware_operation.verbose_level.store(e.level);
+        listener.level = e.level;
         auto message = message_of(0x2A, e.sa, 2);
         message[4] = 0x55;
         message[5] = 0x1F;
         script(words_of(message));
-        ASSERT_TRUE(card_receive_message(window(), card_rx_data_v2));
+        ASSERT_TRUE(card_receive_message(window(), card_rx_data_v2, context));
         const std::string trace =
             "\n SA " + std::to_string(e.sa) + " CMD 85 SubCmd 31 Lenght 2\n";
         EXPECT_EQ(output.take(), e.printed ? trace : "") << int{e.level} << " " << int{e.sa};
     }
 }
 
-TEST_F(CardLinkTest, TheReceiverThreadReadsTheInstalledWindow) {
+TEST_F(CardLinkTest, TheLinksReceiverThreadReadsItsWindow) {
     // A plain array stands for the window: the receive register keeps its word, so the
     // message's further word is the same word again.
     static std::array<std::uint32_t, 0x200> registers;
     registers.fill(0xFFFFFFFF);
     registers[card_rx_data_v6] = 0;
-    card_window.store(registers.data());
-    rx_register.store(card_rx_data_v6);
-    std::fill(rx_buffer.begin(), rx_buffer.end(), std::uint8_t{0xA5});
+    card_unit_link link(registers.data(), card_rx_data_v6);
     static int sleep_count;
+    static std::atomic<bool> done;
     sleep_count = 0;
+    done = false;
     on_sleep = [] {
         ++sleep_count;
         if (sleep_count == 2) {
             registers[card_rx_data_v6] = 0x0000102A;  // DA 0x2A, SA 0x10, length 0
         } else if (sleep_count > 2) {
-            stop_receiver.store(1);
+            done = true;  // the message has been taken: the test stops the receiver
         }
     };
     after_dispatch = [] { registers[card_rx_data_v6] = 0; };
     now_ms = 4242;
-    EXPECT_EQ(card_receiver(), 0);
+    ASSERT_TRUE(link.start(listener));
+    while (!done) {
+        std::this_thread::yield();
+    }
+    ASSERT_TRUE(link.stop(10000));
     EXPECT_EQ(registers[card_rx_init], 0u);
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0].sa, 0x10);
     EXPECT_EQ(received[0].length, 0u);
-    // First word and one further word, nothing more.
-    EXPECT_EQ(rx_buffer[4], 0x2A);
-    EXPECT_EQ(rx_buffer[7], 0x00);
-    EXPECT_EQ(rx_buffer[8], 0xA5);
-    EXPECT_EQ(last_receive_tick.load(), 4242u);
+    EXPECT_EQ(received[0].message, (std::vector<std::uint8_t>{0x2A, 0x10, 0x00, 0x00, 0x2A}));
+    EXPECT_EQ(link.last_heard(), 4242u);
 }
 
 }  // namespace

@@ -12,14 +12,13 @@
 #include "console/keys.h"
 #include "console/log_listing.h"
 #include "link/byte_order.h"
-#include "link/link_mode.h"
 #include "protocol/actions.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 #include "protocol/senders.h"
 #include "support/capture.h"
 #include "support/fake_link.h"
-#include "support/loader_reset.h"
+#include "support/loader_bench.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -33,18 +32,13 @@ bool has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-class DialogTest : public ::testing::Test {
+// On the card link: requests go straight to the fake link.
+class DialogTest : public LoaderBench {
 protected:
     void SetUp() override {
-        reset_loader_state();  // the card link: requests go straight to the fake link
-        set_key_script("");
-        build_option_table(options);
-        loop.op_state = operation_state::idle;
-        firmware_operation.link_state = link_connected;
-    }
-    void TearDown() override {
-        clear_key_script();
-        reset_link_mode();
+        LoaderBench::SetUp();
+        loop().op_state = operation_state::idle;
+        op().link_state = link_connected;
     }
     static std::vector<sent_request> sent(sub_code sub) { return FakeClockAndLink::sent_of(sub); }
     // Byte `at` of the one request of that kind; 0xEEEE when there is not exactly one.
@@ -56,17 +50,11 @@ protected:
     // The dialogs as the menu's keys start them: the keys go to the session's key step.
     void take(const std::string& keys) {
         set_key_script(keys);
-        loop.take_key();
+        loop().take_key();
     }
-    static load_answer load(dialog_kind kind) {
-        return load_dialog(kind, firmware_operation.file_type, firmware_operation.bank);
-    }
-
-    FakeClockAndLink link;
-    OutputCapture out;
-    option_table options;
-    session loop{options};
-    operation_state& op_state = loop.op_state;
+    load_answer load(dialog_kind kind) { return load_dialog(kind, op()); }
+    session& loop() { return the_session(); }
+    operation_state& op_state() { return loop().op_state; }
 };
 
 // Dialogs that choose a file: a fresh folder with one file of each kind is the current one.
@@ -94,8 +82,8 @@ TEST_F(DialogTest, LoadBankQuestionReportsEachWrongKeyAsItsCodeMinusZero) {
 }
 
 TEST_F(DialogTest, LoadToBankZeroNeedsYes) {
-    firmware_operation.first_bank = 0;
-    firmware_operation.bank = 3;
+    op().first_bank = 0;
+    op().bank = 3;
     const std::string warning =
         "  Load to Bank number (0-3) ?\n  Loading Bank 0!!!\n  Are you sure to load to bank 0? (Y/N)\n";
     const std::string kind_question = "  Load FPGA image (press F) or SW (press S)?\n";
@@ -116,19 +104,19 @@ TEST_F(DialogTest, LoadToBankZeroNeedsYes) {
 }
 
 TEST_F(DialogFileTest, FlashLoadKeepsFullPathAndSendsFirst25Characters) {
-    firmware_operation.seq_no = 9;
-    firmware_operation.seq_count = 9;
+    op().seq_no = 9;
+    op().seq_count = 9;
     set_key_script("2xS1\r" + comment30 + "\ny");
     const load_answer answer = load(dialog_kind::flash);
     EXPECT_EQ(answer.result, load_result::go);
-    record_download_choice(answer.choice);
-    EXPECT_EQ(firmware_operation.file_type, file_type_software);
-    EXPECT_EQ(firmware_operation.bank, 2);
-    EXPECT_EQ(firmware_operation.file_path, long_srec);
-    EXPECT_EQ(firmware_operation.file_name.view(), long_srec.substr(0, 25));
-    EXPECT_EQ(firmware_operation.comment.view(), comment30.substr(0, 25));
-    EXPECT_EQ(firmware_operation.seq_no, 0u);
-    EXPECT_EQ(firmware_operation.seq_count, 0u);
+    record_download_choice(u(), answer.choice);
+    EXPECT_EQ(op().file_type, file_type_software);
+    EXPECT_EQ(op().bank, 2);
+    EXPECT_EQ(op().file_path, long_srec);
+    EXPECT_EQ(op().file_name.view(), long_srec.substr(0, 25));
+    EXPECT_EQ(op().comment.view(), comment30.substr(0, 25));
+    EXPECT_EQ(op().seq_no, 0u);
+    EXPECT_EQ(op().seq_count, 0u);
     const std::string text = out.text();
     EXPECT_TRUE(has(text, "  The following files can be loaded\n\n")) << text;
     EXPECT_TRUE(has(text, "\n  Type comment\nComment: " + comment30.substr(0, 25) + "\n")) << text;
@@ -148,7 +136,7 @@ TEST_F(DialogFileTest, FlashLoadDeclinedOrNoFileChosen) {
 }
 
 TEST_F(DialogFileTest, EepromLoadAsksChannelOnlyForPaAndTc) {
-    firmware_operation.bank = 3;
+    op().bank = 3;
     set_key_script("1" "1\r" "y");
     const load_answer controller = load(dialog_kind::eeprom);
     EXPECT_EQ(controller.result, load_result::go);
@@ -185,20 +173,20 @@ TEST_F(DialogFileTest, CommandLineLoadAsksNothing) {
     std::ofstream(longest) << "x";
     answer = check_load_file(longest, "");
     EXPECT_EQ(answer.result, load_result::go);
-    record_download_choice(answer.choice);
-    EXPECT_EQ(firmware_operation.file_path, longest);
-    EXPECT_EQ(firmware_operation.file_name.size(), 25u);
+    record_download_choice(u(), answer.choice);
+    EXPECT_EQ(op().file_path, longest);
+    EXPECT_EQ(op().file_name.size(), 25u);
     // Cut to 79 characters, this one would name the file above.
     EXPECT_EQ(check_load_file(longest + "n", "").result, load_result::failed);
     EXPECT_TRUE(has(out.take(), "File name too long"));
 }
 
 TEST_F(DialogTest, FlashGetOnBankZeroSendsFirstFileRequest) {
-    firmware_operation.expected_seq = 7;
-    firmware_operation.block_received.raise();
-    firmware_operation.output_folder = "old";
+    op().expected_seq = 7;
+    op().block_received.raise();
+    op().output_folder = "old";
     take("gxS02");
-    EXPECT_EQ(op_state, operation_state::uploading);
+    EXPECT_EQ(op_state(), operation_state::uploading);
     EXPECT_EQ(out.text(),
               "\n  Get FPGA image (press F) or SW (press S)?\n  From Bank number (1-3) ?\n"
               "Invalid bank 0. Only Bank 1 to 3 in valid\n");
@@ -209,32 +197,32 @@ TEST_F(DialogTest, FlashGetOnBankZeroSendsFirstFileRequest) {
     EXPECT_EQ(m[file_req_at::file_type], file_type_software);
     EXPECT_EQ(get_be16(m.data() + file_req_at::block_size), 512);
     EXPECT_EQ(get_be16(m.data() + file_req_at::block_number), 0);
-    EXPECT_EQ(firmware_operation.expected_seq, 0u);
-    EXPECT_FALSE(firmware_operation.block_received.test());
-    EXPECT_EQ(firmware_operation.output_folder.size(), 19u);  // a new time stamp
+    EXPECT_EQ(op().expected_seq, 0u);
+    EXPECT_FALSE(op().block_received.test());
+    EXPECT_EQ(op().output_folder.size(), 19u);  // a new time stamp
 }
 
 TEST_F(DialogTest, CancelledGetLeavesRunningUploadAlone) {
-    op_state = operation_state::uploading;
-    firmware_operation.file_type = file_type_fpga;
-    firmware_operation.bank = 3;
+    op_state() = operation_state::uploading;
+    op().file_type = file_type_fpga;
+    op().bank = 3;
     for (const char* keys : {"gq", "gSq", "hq", "h3q"}) {
         take(keys);
     }
-    EXPECT_EQ(op_state, operation_state::uploading);
-    EXPECT_EQ(firmware_operation.file_type, file_type_fpga);
-    EXPECT_EQ(firmware_operation.bank, 3);
+    EXPECT_EQ(op_state(), operation_state::uploading);
+    EXPECT_EQ(op().file_type, file_type_fpga);
+    EXPECT_EQ(op().bank, 3);
     EXPECT_TRUE(FakeClockAndLink::sent().empty());
 }
 
 TEST_F(DialogTest, EepromGetAwayFromBankZeroRebootsThere) {
-    firmware_operation.current_bank = 1;
-    firmware_operation.boot_bank = 2;
-    firmware_operation.boot_status = boot_status_ack;  // an old report, not the answer
+    op().current_bank = 1;
+    op().boot_bank = 2;
+    op().boot_status = boot_status_ack;  // an old report, not the answer
     take("h1");
-    EXPECT_EQ(op_state, operation_state::uploading);
-    EXPECT_EQ(firmware_operation.boot_bank, 0);
-    EXPECT_EQ(firmware_operation.boot_status, boot_status_none);
+    EXPECT_EQ(op_state(), operation_state::uploading);
+    EXPECT_EQ(op().boot_bank, 0);
+    EXPECT_EQ(op().boot_status, boot_status_none);
     ASSERT_EQ(FakeClockAndLink::sent().size(), 2u);
     EXPECT_EQ(FakeClockAndLink::sent()[0].sub, sub_byte(sub_code::EEPROM_INFO_REQ));
     EXPECT_EQ(only(sub_code::EEPROM_INFO_REQ, eeprom_info_req_at::file_type), file_type_controller);
@@ -253,17 +241,17 @@ TEST_F(DialogTest, EepromGetAsksChannelWithItsOwnWording) {
 // A command-line run starts its gets and boots with the answers known: nothing is asked, and
 // the output folder made at its start is kept.
 TEST_F(DialogTest, CommandLineGetAndBootAskNothing) {
-    firmware_operation.batch_mode = 1;
-    firmware_operation.output_folder = "run_folder";
+    op().batch_mode = 1;
+    op().output_folder = "run_folder";
     set_key_script("3");
-    EXPECT_TRUE(begin_get(file_type_pa, 1, op_state));
-    EXPECT_EQ(firmware_operation.output_folder.view(), "run_folder");
+    EXPECT_TRUE(begin_get(u(), file_type_pa, 1, op_state()));
+    EXPECT_EQ(op().output_folder.view(), "run_folder");
     EXPECT_EQ(only(sub_code::EEPROM_INFO_REQ, eeprom_info_req_at::channel), 1);
     EXPECT_EQ(only(sub_code::FILE_REQ, file_req_at::file_type), file_type_pa);
 
-    begin_boot(2, op_state);
-    EXPECT_EQ(op_state, operation_state::boot_requested);
-    EXPECT_EQ(firmware_operation.boot_bank, 2);
+    begin_boot(u(), 2, op_state());
+    EXPECT_EQ(op_state(), operation_state::boot_requested);
+    EXPECT_EQ(op().boot_bank, 2);
     EXPECT_EQ(only(sub_code::REBOOT_REQ, param_p1), 0x82);
     EXPECT_TRUE(key_waiting());
     EXPECT_EQ(out.text(), "");
@@ -283,21 +271,21 @@ TEST_F(DialogTest, BootAcceptsEveryBankAfterYes) {
 
 TEST_F(DialogTest, VerboseLevelKeepsLowEightBitsAndSurvivesCancel) {
     take("v300\r");
-    EXPECT_EQ(firmware_operation.verbose_level, 44);
+    EXPECT_EQ(op().verbose_level, 44);
     EXPECT_EQ(out.take().rfind("Enter verbose level\n300", 0), 0u);
     take("v5q");
-    EXPECT_EQ(firmware_operation.verbose_level, 44);
+    EXPECT_EQ(op().verbose_level, 44);
 }
 
 TEST_F(DialogTest, LogRetrievalStartsAtBlockZero) {
-    send_log_request(2);  // an earlier retrieval left its block in the template
-    firmware_operation.expected_seq = 2;
-    firmware_operation.block_received.raise();
-    begin_log(false, op_state);
-    EXPECT_EQ(op_state, operation_state::fetching_log);
+    send_log_request(u(), 2);  // an earlier retrieval left its block in the template
+    op().expected_seq = 2;
+    op().block_received.raise();
+    begin_log(u(), false, op_state());
+    EXPECT_EQ(op_state(), operation_state::fetching_log);
     EXPECT_EQ(out.text(), "Get Log\n");
-    EXPECT_EQ(firmware_operation.expected_seq, 0u);
-    EXPECT_FALSE(firmware_operation.block_received.test());
+    EXPECT_EQ(op().expected_seq, 0u);
+    EXPECT_FALSE(op().block_received.test());
     ASSERT_EQ(sent(sub_code::LOG_REQ).size(), 2u);
     EXPECT_EQ(sent(sub_code::LOG_REQ)[1].bytes[log_req_at::block], 0);
 }

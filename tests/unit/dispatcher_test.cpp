@@ -10,10 +10,12 @@
 
 #include "link/byte_order.h"
 #include "platform/clock.h"
+#include "protocol/answers.h"
 #include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 #include "support/capture.h"
+#include "support/loader_bench.h"
 
 namespace {
 
@@ -33,65 +35,60 @@ bytes make_message(std::uint8_t sub, const bytes& params, std::uint8_t sa = 0x2A
     return m;
 }
 
-// As the receiver passes it: SA, CMD and SUB from bytes 1, 4 and 5 (SUB 0x1E when the message
-// ends before it).
-void dispatch(const bytes& m) {
-    const std::uint8_t sub = m.size() > 5 ? m[5] : 0x1E;
-    ExecuteCommand(m.data(), get_be16(m.data() + 2), m[1], m[4], sub);
-}
-
-// Everything the dispatcher may write, in one comparable value.
-bytes snapshot() {
-    bytes s;
-    auto add = [&s](const void* p, std::size_t n) {
-        const auto* b = static_cast<const std::uint8_t*>(p);
-        s.insert(s.end(), b, b + n);
-    };
-    add(banks.data(), sizeof banks);
-    add(notes.data(), sizeof notes);
-    add(log_buffer.data(), log_buffer.size());
-    add(&log_report, sizeof log_report);
-    add(block_buffer.bytes.data(), block_buffer.bytes.size());
-    const firmware_operation_record& f = firmware_operation;
-    for (const event_flag* flag : {&f.dl_ready, &f.fwinfo_acked, &f.chunk_acked, &f.chunk_failed,
-                                   &f.flash_info_done, &f.block_received, &f.file_failed}) {
-        s.push_back(flag->test());
-    }
-    s.insert(s.end(), {f.boot_status.load(), f.current_bank.load(), f.file_type.load(), f.bank.load()});
-    const std::uint32_t words[] = {f.file_size.load(), f.file_crc.load()};
-    add(words, sizeof words);
-    return s;
-}
-
-std::vector<const event_flag*> raised_flags() {
-    std::vector<const event_flag*> raised;
-    const firmware_operation_record& f = firmware_operation;
-    for (const event_flag* flag : {&f.dl_ready, &f.fwinfo_acked, &f.chunk_acked, &f.chunk_failed,
-                                   &f.flash_info_done, &f.block_received, &f.file_failed}) {
-        if (flag->test()) raised.push_back(flag);
-    }
-    return raised;
-}
-
-void reset_shared_state() {
-    reset_firmware_operation();
-    set_bank_start_values();
-    reset_bank_reports();
-    reset_log_area();
-    reset_request_templates();
-}
-
-class DispatcherTest : public ::testing::Test {
+class DispatcherTest : public LoaderBench {
 protected:
-    void SetUp() override { reset_shared_state(); }
-    void TearDown() override { reset_shared_state(); }
+    // As the receiver passes it (SA, CMD and SUB from bytes 1, 4 and 5, SUB 0x1E when the
+    // message ends before it), decoded at the unit's trace level and applied to the unit.
+    void dispatch(const bytes& m) {
+        const std::uint8_t sub = m.size() > 5 ? m[5] : 0x1E;
+        if (const std::optional<answer> a = decode_answer(m.data(), get_be16(m.data() + 2), m[1],
+                                                          m[4], sub, op().verbose_level)) {
+            apply_answer(u(), *a);
+        }
+    }
+
+    // Everything an answer may change, in one comparable value.
+    bytes snapshot() {
+        bytes s;
+        auto add = [&s](const void* p, std::size_t n) {
+            const auto* b = static_cast<const std::uint8_t*>(p);
+            s.insert(s.end(), b, b + n);
+        };
+        add(u().banks.data(), sizeof u().banks);
+        add(u().notes.data(), sizeof u().notes);
+        add(u().log_buffer.data(), u().log_buffer.size());
+        add(&u().log_report, sizeof u().log_report);
+        s.push_back(static_cast<std::uint8_t>(u().received_block.number));
+        s.insert(s.end(), u().received_block.data.begin(), u().received_block.data.end());
+        const firmware_operation_record& f = op();
+        for (const event_flag* flag : {&f.dl_ready, &f.fwinfo_acked, &f.chunk_acked,
+                                       &f.chunk_failed, &f.flash_info_done, &f.block_received,
+                                       &f.file_failed}) {
+            s.push_back(flag->test());
+        }
+        s.insert(s.end(), {f.boot_status, f.current_bank, f.file_type, f.bank});
+        const std::uint32_t words[] = {f.file_size, f.file_crc};
+        add(words, sizeof words);
+        return s;
+    }
+
+    std::vector<const event_flag*> raised_flags() {
+        std::vector<const event_flag*> raised;
+        const firmware_operation_record& f = op();
+        for (const event_flag* flag : {&f.dl_ready, &f.fwinfo_acked, &f.chunk_acked,
+                                       &f.chunk_failed, &f.flash_info_done, &f.block_received,
+                                       &f.file_failed}) {
+            if (flag->test()) raised.push_back(flag);
+        }
+        return raised;
+    }
 
     // Dispatches at the given verbose level and returns what was printed.
-    static std::string run(const bytes& m, int verbose) {
-        firmware_operation.verbose_level = static_cast<std::uint8_t>(verbose);
-        OutputCapture capture;
+    std::string run(const bytes& m, int verbose) {
+        op().verbose_level = static_cast<std::uint8_t>(verbose);
+        out.take();
         dispatch(m);
-        return capture.text();
+        return out.take();
     }
 };
 
@@ -149,18 +146,18 @@ TEST_F(DispatcherTest, FlagAnswersRaiseOnlyTheirFlagWithTheirTrace) {
         SCOPED_TRACE(row.name);
         for (int level : {row.threshold, row.threshold + 1}) {
             if (level < 0) continue;
-            reset_shared_state();
+            SetUp();
             EXPECT_EQ(run(row.message, level), level > row.threshold ? row.trace : "");
             ASSERT_EQ(raised_flags().size(), 1u);
-            EXPECT_EQ(raised_flags()[0], &(firmware_operation.*row.flag));
+            EXPECT_EQ(raised_flags()[0], &(op().*row.flag));
         }
     }
 }
 
 TEST_F(DispatcherTest, DlAckRaisesChunkAckedAndTracesTheTickAboveLevelTwo) {
     EXPECT_EQ(run(make_message(0x12, {3, 4}), 2), "");
-    EXPECT_TRUE(firmware_operation.chunk_acked.test());
-    firmware_operation.chunk_acked.clear();
+    EXPECT_TRUE(op().chunk_acked.test());
+    op().chunk_acked.clear();
 
     const auto earlier = static_cast<int>(tick_count_ms());
     const std::string text = run(make_message(0x12, {3, 4}), 3);
@@ -171,32 +168,32 @@ TEST_F(DispatcherTest, DlAckRaisesChunkAckedAndTracesTheTickAboveLevelTwo) {
     const int tick = std::stoi(text.substr(prefix.size()));
     EXPECT_TRUE(tick >= earlier && tick <= later) << tick;
     ASSERT_EQ(raised_flags().size(), 1u);
-    EXPECT_TRUE(firmware_operation.chunk_acked.test());
+    EXPECT_TRUE(op().chunk_acked.test());
 }
 
 TEST_F(DispatcherTest, BootReportsSetStatusAndBank) {
     EXPECT_EQ(run(make_message(0x1A, {3}), 2), "BOOTINFO_ACK from bank 3\n");
-    EXPECT_EQ(firmware_operation.boot_status.load(), 1);
-    EXPECT_EQ(firmware_operation.current_bank.load(), 3);
+    EXPECT_EQ(op().boot_status, 1);
+    EXPECT_EQ(op().current_bank, 3);
     EXPECT_EQ(run(make_message(0x1B, {2}), 1), "");
-    EXPECT_EQ(firmware_operation.boot_status.load(), 2);
-    EXPECT_EQ(firmware_operation.current_bank.load(), 2);
+    EXPECT_EQ(op().boot_status, 2);
+    EXPECT_EQ(op().current_bank, 2);
     EXPECT_EQ(run(make_message(0x1B, {1}), 2), "BOOTINFO_FAIL bank 1\n");
     EXPECT_EQ(run(make_message(0x1A, {0}), 1), "");
-    EXPECT_EQ(firmware_operation.boot_status.load(), 1);
-    EXPECT_EQ(firmware_operation.current_bank.load(), 0);
+    EXPECT_EQ(op().boot_status, 1);
+    EXPECT_EQ(op().current_bank, 0);
     EXPECT_TRUE(raised_flags().empty());
 }
 
 TEST_F(DispatcherTest, EepromAckOverwritesTheDialogsChoiceWithoutAFlag) {
-    firmware_operation.file_type = 1;
-    firmware_operation.bank = 2;
+    op().file_type = 1;
+    op().bank = 2;
     const bytes m = make_message(0x22, {5, 3, 0x00, 0x00, 0x12, 0x34, 0xDE, 0xAD, 0xBE, 0xEF});
     EXPECT_EQ(run(m, 5), "");
-    EXPECT_EQ(firmware_operation.file_type.load(), 5);
-    EXPECT_EQ(firmware_operation.bank.load(), 3);
-    EXPECT_EQ(firmware_operation.file_size.load(), 0x1234u);
-    EXPECT_EQ(firmware_operation.file_crc.load(), 0xDEADBEEFu);
+    EXPECT_EQ(op().file_type, 5);
+    EXPECT_EQ(op().bank, 3);
+    EXPECT_EQ(op().file_size, 0x1234u);
+    EXPECT_EQ(op().file_crc, 0xDEADBEEFu);
     EXPECT_EQ(run(m, 6), "EEPROM_ACK size 4660 crc deadbeef type 5 channel 3\n");
     EXPECT_TRUE(raised_flags().empty());
 }
@@ -241,23 +238,18 @@ protected:
     }
 };
 
-TEST_F(DispatcherFileAckTest, StoresBlockNumberLengthAndDataThenRaisesBlockReceived) {
-    std::memset(block_buffer.data(), 0xEE, block_data_capacity);
+TEST_F(DispatcherFileAckTest, StoresBlockNumberAndDataThenRaisesBlockReceived) {
     const bytes m = file_ack(0x0102, 100, 100, 3);
     EXPECT_EQ(run(m, 5), "");
-    EXPECT_EQ(block_buffer.chunk_number(), 0x0102);
-    EXPECT_EQ(block_buffer.data_length(), 100);
-    EXPECT_EQ(std::memcmp(block_buffer.data(), m.data() + 10, 100), 0);
-    EXPECT_EQ(block_buffer.data()[100], 0xEE);
-    EXPECT_EQ(block_buffer.data()[block_data_capacity - 1], 0xEE);
-    EXPECT_TRUE(firmware_operation.block_received.test());
+    EXPECT_EQ(u().received_block.number, 0x0102);
+    EXPECT_EQ(u().received_block.data, bytes(m.begin() + 10, m.end()));
+    EXPECT_TRUE(op().block_received.test());
     EXPECT_EQ(raised_flags().size(), 1u);
     EXPECT_EQ(run(m, 6), "FILE_ACK\n ");
 
     const bytes full = file_ack(7, 1024, 1024, 9);
     dispatch(full);
-    EXPECT_EQ(block_buffer.data_length(), 1024);
-    EXPECT_EQ(std::memcmp(block_buffer.data(), full.data() + 10, 1024), 0);
+    EXPECT_EQ(u().received_block.data, bytes(full.begin() + 10, full.end()));
 }
 
 TEST_F(DispatcherFileAckTest, DataThatDoesNotFitIsDropped) {
@@ -283,22 +275,22 @@ protected:
 TEST_F(DispatcherLogAckTest, StoresTheBlockAtItsOffsetAndTheReport) {
     const bytes m = log_ack(50, 2, 4, 200);  // offset 2 x 4 x 80 = 640, 200 bytes
     EXPECT_EQ(run(m, 1), "");
-    EXPECT_EQ(std::memcmp(log_buffer.data() + 640, m.data() + 11, 200), 0);
-    EXPECT_EQ(log_buffer[639], 0);
-    EXPECT_EQ(log_buffer[840], 0);
-    EXPECT_EQ(log_report.entry_count, 40);
-    EXPECT_EQ(log_report.entry_length, 50);
-    EXPECT_EQ(log_report.max_entries, 64);
-    EXPECT_EQ(log_report.seq_no, 2);
-    EXPECT_EQ(log_report.seq_no_size, 4);
-    EXPECT_TRUE(firmware_operation.block_received.test());
+    EXPECT_EQ(std::memcmp(u().log_buffer.data() + 640, m.data() + 11, 200), 0);
+    EXPECT_EQ(u().log_buffer[639], 0);
+    EXPECT_EQ(u().log_buffer[840], 0);
+    EXPECT_EQ(u().log_report.entry_count, 40);
+    EXPECT_EQ(u().log_report.entry_length, 50);
+    EXPECT_EQ(u().log_report.max_entries, 64);
+    EXPECT_EQ(u().log_report.seq_no, 2);
+    EXPECT_EQ(u().log_report.seq_no_size, 4);
+    EXPECT_TRUE(op().block_received.test());
     EXPECT_EQ(raised_flags().size(), 1u);
     EXPECT_EQ(run(m, 2),
               "MESSAGE_LOG_ACK seq_no 2 seq_no_size 4 max 64 no of entries 40 elenght 50\r");
 
     const bytes last = log_ack(80, 3, 16, 1280);  // ends exactly at 5120
     dispatch(last);
-    EXPECT_EQ(std::memcmp(log_buffer.data() + 3840, last.data() + 11, 1280), 0);
+    EXPECT_EQ(std::memcmp(u().log_buffer.data() + 3840, last.data() + 11, 1280), 0);
 }
 
 TEST_F(DispatcherLogAckTest, BlocksThatDoNotFitAreDropped) {
@@ -332,40 +324,40 @@ bank_info taken_record(const bytes& m) {
 }
 
 TEST_F(DispatcherFlashInfoTest, ShortMessageFillsBankInfoAndLeavesNotes) {
-    std::memset(&notes[1], 'n', sizeof notes[1]);
-    const bank_info before_bank2 = banks[2];
+    std::memset(&u().notes[1], 'n', sizeof u().notes[1]);
+    const bank_info before_bank2 = u().banks[2];
     const bytes m = flash_info(1, 195);
     EXPECT_EQ(run(m, 2), "FLASH_INFO 22 moving no 195 byte sizeof bank_info 192\n");
-    take_bank_reports();
+    take_bank_reports(u());
     const bank_info expected = taken_record(m);
-    EXPECT_EQ(std::memcmp(&banks[1], &expected, sizeof expected), 0);
-    EXPECT_EQ(std::memcmp(&banks[2], &before_bank2, sizeof before_bank2), 0);
+    EXPECT_EQ(std::memcmp(&u().banks[1], &expected, sizeof expected), 0);
+    EXPECT_EQ(std::memcmp(&u().banks[2], &before_bank2, sizeof before_bank2), 0);
     for (std::size_t i = 0; i < sizeof(bank_notes); ++i)
-        ASSERT_EQ(reinterpret_cast<const char*>(&notes[1])[i], 'n') << i;
+        ASSERT_EQ(reinterpret_cast<const char*>(&u().notes[1])[i], 'n') << i;
     EXPECT_EQ(run(m, 1), "");
 }
 
 TEST_F(DispatcherFlashInfoTest, LongMessageFillsNotesAndEndsEveryText) {
     const bytes m = flash_info(1, 411);
     dispatch(m);
-    take_bank_reports();
+    take_bank_reports(u());
     const bank_info expected = taken_record(m);
-    EXPECT_EQ(std::memcmp(&banks[1], &expected, sizeof expected), 0);
-    const auto* stored = reinterpret_cast<const std::uint8_t*>(&notes[1]);
+    EXPECT_EQ(std::memcmp(&u().banks[1], &expected, sizeof expected), 0);
+    const auto* stored = reinterpret_cast<const std::uint8_t*>(&u().notes[1]);
     for (std::size_t i = 0; i < sizeof(bank_notes); ++i) {
         const bool text_end = i == 25 || i == 51 || i == 133 || i == 159;
         ASSERT_EQ(stored[i], text_end ? 0 : m[200 + i]) << i;
     }
-    EXPECT_EQ(field_text(notes[1].software.comment).size(), 25u);
+    EXPECT_EQ(field_text(u().notes[1].software.comment).size(), 25u);
     const bank_notes empty{};
-    EXPECT_EQ(std::memcmp(&notes[2], &empty, sizeof empty), 0);
+    EXPECT_EQ(std::memcmp(&u().notes[2], &empty, sizeof empty), 0);
 }
 
 TEST_F(DispatcherFlashInfoTest, OnlyBankThreeRaisesFlashInfoDone) {
     for (std::size_t bank = 0; bank < 3; ++bank) dispatch(flash_info(bank, 195));
-    EXPECT_FALSE(firmware_operation.flash_info_done.test());
+    EXPECT_FALSE(op().flash_info_done.test());
     dispatch(flash_info(3, 3));
-    EXPECT_TRUE(firmware_operation.flash_info_done.test());
+    EXPECT_TRUE(op().flash_info_done.test());
     EXPECT_EQ(raised_flags().size(), 1u);
 }
 
@@ -387,61 +379,59 @@ TEST_F(DispatcherFlashInfoTest, ConversionTurnsOnlyReceivedBanksOnce) {
     put_be32(m.data() + 8 + 64, 1300u);
     dispatch(m);
     dispatch(flash_info(3, 195));
-    ASSERT_TRUE(firmware_operation.flash_info_done.test());
+    ASSERT_TRUE(op().flash_info_done.test());
 
-    take_bank_reports();
-    take_bank_reports();
-    EXPECT_EQ(banks[1].fpga.flash_address, 0x86812345u);
-    EXPECT_EQ(banks[1].fpga.crc, 0xA1B2C3D4u);
-    EXPECT_EQ(banks[1].fpga.size, 1300u);
-    EXPECT_EQ(banks[1].software.flash_address, 0x86A00000u);  // start value kept
-    EXPECT_EQ(banks[1].software.status, 1u);
-    EXPECT_EQ(banks[0].fpga.flash_address, 0x86000000u);      // not received: untouched
-    EXPECT_EQ(banks[2].software.flash_address, 0x87200000u);
-    EXPECT_EQ(banks[3].fpga.flash_address, get_be32(flash_info(3, 195).data() + 8 + 4));
+    take_bank_reports(u());
+    take_bank_reports(u());
+    EXPECT_EQ(u().banks[1].fpga.flash_address, 0x86812345u);
+    EXPECT_EQ(u().banks[1].fpga.crc, 0xA1B2C3D4u);
+    EXPECT_EQ(u().banks[1].fpga.size, 1300u);
+    EXPECT_EQ(u().banks[1].software.flash_address, 0x86A00000u);  // start value kept
+    EXPECT_EQ(u().banks[1].software.status, 1u);
+    EXPECT_EQ(u().banks[0].fpga.flash_address, 0x86000000u);      // not received: untouched
+    EXPECT_EQ(u().banks[2].software.flash_address, 0x87200000u);
+    EXPECT_EQ(u().banks[3].fpga.flash_address, get_be32(flash_info(3, 195).data() + 8 + 4));
 }
 
-// The main loop sees a FILE_ACK's data whole once it sees block_received; run under
-// ThreadSanitizer this also checks that the flag publishes the payload.
-TEST(DispatcherThreads, FileAckPayloadIsCompleteWhenTheFlagIsSeen) {
-    reset_shared_state();
+// The loop takes a FILE_ACK's data whole from the queue, in the order the receiver handed the
+// answers in; run under ThreadSanitizer this also checks that nothing else crosses the threads.
+TEST(AnswerQueue, AnswersArriveWholeAndInOrderFromTheReceiverThread) {
     constexpr int rounds = 300;
     auto length_of = [](int round) { return static_cast<std::uint16_t>(1 + round * 3 % 1024); };
-    std::atomic<int> requested{-1};  // rounds or more: stop
+    answer_inbox inbox;
     std::thread receiver([&] {
         for (int round = 0; round < rounds; ++round) {
-            int asked = 0;
-            while ((asked = requested.load(std::memory_order_acquire)) < round) std::this_thread::yield();
-            if (asked >= rounds) return;
             bytes params{0, 0, 0, 0};
             put_be16(params.data(), static_cast<std::uint16_t>(round));
             put_be16(params.data() + 2, length_of(round));
             for (std::size_t i = 0; i < length_of(round); ++i)
                 params.push_back(static_cast<std::uint8_t>(round + i));
-            dispatch(make_message(0x10, params));
+            const bytes m = make_message(0x10, params);
+            inbox.on_message(m.data(), get_be16(m.data() + 2), m[1], m[4], m[5]);
         }
+        inbox.on_failure(result::failure(result_kind::port_failed, "gone"));
     });
-    auto received_whole = [&](int round) {
-        if (block_buffer.chunk_number() != round || block_buffer.data_length() != length_of(round))
-            return false;
-        for (std::size_t i = 0; i < length_of(round); ++i)
-            if (block_buffer.data()[i] != static_cast<std::uint8_t>(round + i)) return false;
-        return true;
-    };
-    for (int round = 0; round < rounds; ++round) {
-        firmware_operation.block_received.clear();
-        requested.store(round, std::memory_order_release);
-        const std::uint32_t start = tick_count_ms();
-        while (!firmware_operation.block_received.test() && tick_count_ms() - start < 10000)
-            std::this_thread::yield();
-        if (!firmware_operation.block_received.test() || !received_whole(round)) {
-            ADD_FAILURE() << "round " << round;
-            break;
+    int next = 0;
+    bool failed = false;
+    const std::uint32_t start = tick_count_ms();
+    while (!failed && tick_count_ms() - start < 10000) {
+        inbox.queue().wait(5);
+        for (const answer& a : inbox.queue().take_all()) {
+            if (a.kind == answer_kind::link_failed) {
+                failed = true;
+                continue;
+            }
+            ASSERT_EQ(a.kind, answer_kind::file_block);
+            ASSERT_EQ(a.block_number, next);
+            ASSERT_EQ(a.data.size(), length_of(next));
+            for (std::size_t i = 0; i < a.data.size(); ++i)
+                ASSERT_EQ(a.data[i], static_cast<std::uint8_t>(next + i)) << next;
+            ++next;
         }
     }
-    requested.store(rounds, std::memory_order_release);
     receiver.join();
-    reset_shared_state();
+    EXPECT_EQ(next, rounds);
+    EXPECT_TRUE(failed) << "the link's failure arrives as an answer of its own, last";
 }
 
 }  // namespace

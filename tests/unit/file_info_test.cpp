@@ -32,17 +32,10 @@ void make_file(const std::string& name, std::size_t size) {
 // Each test runs in a fresh folder of its own; the current directory is restored after it.
 class FileInfo : public ::testing::Test {
 protected:
-    void SetUp() override {
-        reset_firmware_operation();
-    }
-    void TearDown() override {
-        clear_key_script();
-        reset_firmware_operation();
-    }
+    void TearDown() override { clear_key_script(); }
 
     // What a load dialog has answered when it asks for the confirmation.
     static download_choice chosen(int type, int bank, const char* name, const file_facts& f) {
-        firmware_operation.user = "tester";
         download_choice c;
         c.file_type = static_cast<std::uint8_t>(type);
         c.bank = static_cast<std::uint8_t>(bank);
@@ -58,7 +51,7 @@ protected:
     static bool confirm_with(const download_choice& c, const std::string& key, std::string& shown) {
         set_key_script(key);
         OutputCapture out;
-        const bool result = confirm_file_info(c);
+        const bool result = confirm_file_info(c, "tester");
         shown = out.text();
         return result;
     }

@@ -55,10 +55,7 @@ std::vector<std::string> listed_order(const std::string& text, std::vector<std::
 // Each test runs in a fresh folder of its own; the current directory is restored after it.
 class FilePicker : public ::testing::Test {
 protected:
-    void TearDown() override {
-        clear_key_script();
-        release_file_buffer();
-    }
+    void TearDown() override { clear_key_script(); }
 
 private:
     TempFolder folder_;
@@ -166,8 +163,9 @@ TEST_F(FilePickerLoad, ReadsTheWholeFileAsRawBytes) {
         content += static_cast<char>(i * 7);
     make_file("image.bin", content);
     OutputCapture out;
-    EXPECT_EQ(load_file_to_memory("image.bin"), 0);
-    EXPECT_EQ(std::string(file_buffer.begin(), file_buffer.end()), content);
+    std::vector<std::uint8_t> image;
+    EXPECT_EQ(load_file_to_memory("image.bin", image), 0);
+    EXPECT_EQ(std::string(image.begin(), image.end()), content);
     EXPECT_EQ(out.text(), "");
 }
 
@@ -180,13 +178,14 @@ TEST_F(FilePickerLoad, FailuresSayWhyAndLeaveNoContent) {
         {"missing.bin", "Could not open missing.bin \n"},
         {"folder.bin", "Could not open folder.bin \n"},
     };
+    std::vector<std::uint8_t> image;
     for (const auto& [name, message] : cases) {
         SCOPED_TRACE(name);
-        ASSERT_EQ(load_file_to_memory("good.bin"), 0);
+        ASSERT_EQ(load_file_to_memory("good.bin", image), 0);
         OutputCapture out;
-        EXPECT_EQ(load_file_to_memory(name), -1);
+        EXPECT_EQ(load_file_to_memory(name, image), -1);
         EXPECT_EQ(out.text(), message);
-        EXPECT_TRUE(file_buffer.empty());
+        EXPECT_TRUE(image.empty());
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -23,12 +25,13 @@ const bytes_t request_frame = {0x10, 0x1E, 0x2A, 0x10, 0x00, 0x02,
 struct Receiver {
     bytes_t buffer = bytes_t(rx_buffer_size);
     std::size_t fill = 0;
+    std::atomic<int> crc_errors{0};
 
     void arrive(const bytes_t& data) {
         std::copy(data.begin(), data.end(), buffer.begin() + static_cast<std::ptrdiff_t>(fill));
         fill += data.size();
     }
-    std::size_t assemble() { return assemble_frame(buffer, fill); }
+    std::size_t assemble() { return assemble_frame(buffer, fill, crc_errors); }
     bytes_t held() const {
         return {buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(fill)};
     }
@@ -162,7 +165,7 @@ TEST(FrameAssemble, BadChecksumWithTrailerDropsWholeFrame) {
     bytes_t bad = request_frame;
     bad[9] = 0x00;
     rx.arrive(concat(bad, request_frame));
-    const int errors = crc_error_count.load();
+    const int errors = rx.crc_errors.load();
     OutputCapture out;
     EXPECT_EQ(rx.assemble(), 0U);
     EXPECT_EQ(out.take(), "\nCRC error 7F 00 counter " + std::to_string(errors + 1) +
@@ -175,22 +178,23 @@ TEST(FrameAssemble, BadChecksumWithoutTrailerDropsOneByte) {
     Receiver rx;
     const bytes_t cut = {0x10, 0x1E, 0x2A, 0x10, 0x00, 0x02, 0x55};
     rx.arrive(concat(cut, request_frame));
-    const int errors = crc_error_count.load();
+    const int errors = rx.crc_errors.load();
     OutputCapture out;
     EXPECT_EQ(rx.assemble(), 0U);
     EXPECT_EQ(out.take(), "\nCRC error F5 2A counter " + std::to_string(errors + 1) +
                               " Lenght 2 write_ptr 19 Failed \n10 1E 00 02 55\n");
     EXPECT_EQ(rx.held(), request_frame);
     EXPECT_EQ(rx.assemble(), 12U);
-    EXPECT_EQ(crc_error_count.load(), errors + 1);
+    EXPECT_EQ(rx.crc_errors.load(), errors + 1);
 }
 
 TEST(FrameAssemble, TraceBytesPastBufferEndPrintAsZero) {
     bytes_t exact = request_frame;
     exact[9] = 0x01;
     std::size_t fill = exact.size();
+    std::atomic<int> crc_errors{0};
     OutputCapture out;
-    EXPECT_EQ(assemble_frame(exact, fill), 0U);
+    EXPECT_EQ(assemble_frame(exact, fill, crc_errors), 0U);
     EXPECT_NE(out.text().find(" OK \n10 1E 53 00 00\n"), std::string::npos) << out.text();
     EXPECT_EQ(fill, 0U);
 }

@@ -5,26 +5,20 @@
 #include <string>
 
 #include "console/keys.h"
-#include "link/link_mode.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 #include "protocol/waiting.h"
 #include "support/capture.h"
 #include "support/fake_link.h"
-#include "support/loader_reset.h"
+#include "support/loader_bench.h"
 
 namespace {
 
-class InputTest : public ::testing::Test {
+class InputTest : public LoaderBench {
 protected:
     void SetUp() override {
-        reset_loader_state();
-        set_key_wait_idle(&keep_alive_step);  // as the session hands it in
-    }
-    void TearDown() override {
-        clear_key_script();
-        reset_link_mode();
-        set_key_wait_idle(nullptr);
+        LoaderBench::SetUp();
+        set_key_wait_idle([this] { keep_alive_step(u()); });  // as the session hands it in
     }
     // Reads a number from the keys; the result, the number and what was echoed.
     struct entry {
@@ -39,8 +33,6 @@ protected:
         e.echo = out.take();
         return e;
     }
-    FakeClockAndLink link;
-    OutputCapture out;
 };
 
 TEST_F(InputTest, WaitKeyGivesKeysUnechoedThenCancelsAtEndOfInput) {
@@ -54,13 +46,12 @@ TEST_F(InputTest, WaitKeyGivesKeysUnechoedThenCancelsAtEndOfInput) {
 }
 
 TEST_F(InputTest, WaitKeyRunsItsIdleWorkInThePassThatReadsTheKey) {
-    serial_link = 1;
-    loader_mode = 1;
-    firmware_operation.last_send_tick = FakeClockAndLink::now_ms() - 10001;
+    on_serial_link();
+    op().last_send_tick = FakeClockAndLink::now_ms() - 10001;
     set_key_script("x");
     EXPECT_EQ(wait_key(), 'x');
     ASSERT_EQ(FakeClockAndLink::sent_of(sub_code::KEEP_ALIVE).size(), 1u);
-    EXPECT_EQ(firmware_operation.last_send_tick, FakeClockAndLink::now_ms());
+    EXPECT_EQ(op().last_send_tick, FakeClockAndLink::now_ms());
 
     FakeClockAndLink::now_ms() += 10001;  // also while waiting out the end of input
     EXPECT_EQ(wait_key(), 'q');

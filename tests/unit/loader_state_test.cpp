@@ -4,23 +4,26 @@
 
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "link/byte_order.h"
 #include "protocol/messages.h"
+#include "protocol/unit.h"
+#include "support/fake_link.h"
 
 namespace {
 
 class LoaderStateBanks : public ::testing::Test {
 protected:
-    void SetUp() override { set_bank_start_values(); }
-    void TearDown() override { set_bank_start_values(); }
+    void SetUp() override { set_bank_start_values(banks, notes); }
+
+    bank_info_array banks{};
+    bank_notes_array notes{};
 };
 
 TEST_F(LoaderStateBanks, StartValuesMarkEveryBankInvalidWithItsFlashAddresses) {
     std::memset(&notes[2], 'x', sizeof notes[2]);
     banks[1].fpga.crc = 77;
-    set_bank_start_values();
+    set_bank_start_values(banks, notes);
     const std::uint32_t fpga_address[] = {0x86000000, 0x86800000, 0x87000000, 0x87800000};
     for (std::size_t k = 0; k < 4; ++k) {
         SCOPED_TRACE(k);
@@ -59,7 +62,7 @@ TEST_F(LoaderStateBanks, WirePayloadLandsInPlaceAndConvertsToHostOrder) {
         }
     }
     std::memcpy(banks.data(), wire, sizeof wire);
-    banks_to_host_order();
+    for (bank_info& record : banks) bank_info_to_host_order(record);
 
     for (std::size_t k = 0; k < 4; ++k) {
         SCOPED_TRACE(k);
@@ -91,53 +94,35 @@ TEST_F(LoaderStateBanks, NoteTextsAreTerminatedInTheirLastByteOnly) {
     EXPECT_EQ(field_text(notes[1].software.comment), std::string(25, 'x'));
 }
 
-TEST(LoaderStateInit, InitialisationSetsBanksAndHeadsAndRefusesAnOversizedChunk) {
-    banks[0].fpga.status = 0;
-    block_buffer.bytes.fill(0);
-    ASSERT_TRUE(init_loader_tables(512));
-    EXPECT_EQ(banks[0].fpga.status, 1u);
-    EXPECT_EQ(block_buffer.message_size(), 522u);
-    EXPECT_EQ(block_buffer.message()[5], 0x11);
-    EXPECT_FALSE(init_loader_tables(4096));
-    EXPECT_EQ(block_buffer.message_size(), 522u);
-    reset_request_templates();
+TEST(LoaderStateInit, TransferHeadsFollowTheChunkSizeAndRefuseAnOversizedOne) {
+    request_templates requests = start_request_templates();
+    dl_data_buffer block{};
+    ASSERT_TRUE(fill_transfer_heads(requests, block, 512));
+    EXPECT_EQ(block.message_size(), 522u);
+    EXPECT_EQ(block.message()[5], 0x11);
+    EXPECT_EQ(get_be16(requests.firmware_info.data() + firmware_info_at::chunk_size), 512);
+    EXPECT_FALSE(fill_transfer_heads(requests, block, 4096));
+    EXPECT_EQ(block.message_size(), 522u);
 }
 
-TEST(LoaderStateRecord, ResetRestoresTheStartState) {
-    firmware_operation.verbose_level = 9;
-    firmware_operation.chunk_size = 1;
-    firmware_operation.file_crc = 0xFFFFFFFF;
-    firmware_operation.retry_count = 12;
-    firmware_operation.dl_ready.raise();
-    firmware_operation.file_failed.raise();
-    firmware_operation.comment.assign("to be forgotten");
-    reset_firmware_operation();
-    EXPECT_EQ(firmware_operation.verbose_level, 0);
-    EXPECT_EQ(firmware_operation.chunk_size, 512u);
-    EXPECT_EQ(firmware_operation.first_bank, 1);
-    EXPECT_EQ(firmware_operation.file_crc, 0u);
-    EXPECT_EQ(firmware_operation.retry_count, 0);
-    EXPECT_FALSE(firmware_operation.dl_ready.test());
-    EXPECT_FALSE(firmware_operation.file_failed.test());
-    EXPECT_TRUE(firmware_operation.comment.empty());
-}
-
-// What the receiver writes before raising a flag is what the main loop reads after seeing it.
-TEST(LoaderStateRecord, PayloadWrittenBeforeRaiseIsSeenAfterTest) {
-    reset_log_area();
-    reset_firmware_operation();
-    std::thread receiver([] {
-        std::memcpy(log_buffer.data(), "entry", 6);
-        log_report.entry_count = 1;
-        firmware_operation.block_received.raise();
-    });
-    while (!firmware_operation.block_received.test()) std::this_thread::yield();
-    EXPECT_STREQ(reinterpret_cast<const char*>(log_buffer.data()), "entry");
-    EXPECT_EQ(log_report.entry_count, 1);
-    firmware_operation.block_received.clear();
-    EXPECT_FALSE(firmware_operation.block_received.test());
-    receiver.join();
-    reset_log_area();
+// A unit starts as the program starts it: a fresh record, the banks' start values, every
+// request template whole.
+TEST(LoaderStateRecord, AFreshUnitStartsInTheStartState) {
+    captured_link link;
+    const unit u(link);
+    EXPECT_EQ(u.op.verbose_level, 0);
+    EXPECT_EQ(u.op.chunk_size, 512u);
+    EXPECT_EQ(u.op.first_bank, 1);
+    EXPECT_EQ(u.op.file_crc, 0u);
+    EXPECT_EQ(u.op.retry_count, 0);
+    EXPECT_FALSE(u.op.dl_ready.test());
+    EXPECT_FALSE(u.op.file_failed.test());
+    EXPECT_TRUE(u.op.comment.empty());
+    EXPECT_EQ(u.banks[3].fpga.status, 1u);
+    EXPECT_EQ(u.banks[3].fpga.flash_address, 0x87800000u);
+    EXPECT_EQ(u.requests.reboot_req[param_p1], 0x80);
+    EXPECT_EQ(u.block_buffer.message_size(), 522u);
+    EXPECT_FALSE(u.link_failure);
 }
 
 TEST(LoaderStateFixedText, LongTextsAreCutAndNeverWrittenPastTheField) {

@@ -11,16 +11,12 @@
 
 namespace {
 
+// The templates and buffer of a unit as the program starts them.
 class MessagesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        reset_request_templates();
-        reset_firmware_operation();
-    }
-    void TearDown() override {
-        reset_request_templates();
-        reset_firmware_operation();
-    }
+    request_templates requests = start_request_templates();
+    dl_data_buffer block_buffer = start_block_buffer();
+    firmware_operation_record firmware_operation;
 };
 
 struct template_case {
@@ -62,16 +58,17 @@ TEST_F(MessagesTest, EveryRequestTemplateHasItsHeadAndZeroParameters) {
     EXPECT_EQ(requests.firmware_info[5], 0x1C);
 }
 
-TEST_F(MessagesTest, ResetUndoesChangesToTemplatesAndBlockBuffer) {
+TEST_F(MessagesTest, EachUnitStartsFromTemplatesOfItsOwn) {
     requests.reboot_req[param_p1] = 0x83;
     requests.firmware_info[firmware_info_at::user] = 'x';
-    ASSERT_TRUE(fill_transfer_heads(1024));
+    ASSERT_TRUE(fill_transfer_heads(requests, block_buffer, 1024));
     block_buffer.set_chunk_number(9);
-    reset_request_templates();
-    EXPECT_EQ(requests.reboot_req[param_p1], 0x80);
-    EXPECT_EQ(requests.firmware_info[firmware_info_at::user], 0);
-    EXPECT_EQ(block_buffer.chunk_number(), 0);
-    EXPECT_EQ(block_buffer.message_size(), 522u);
+    const request_templates fresh = start_request_templates();
+    const dl_data_buffer fresh_block = start_block_buffer();
+    EXPECT_EQ(fresh.reboot_req[param_p1], 0x80);
+    EXPECT_EQ(fresh.firmware_info[firmware_info_at::user], 0);
+    EXPECT_EQ(fresh_block.chunk_number(), 0);
+    EXPECT_EQ(fresh_block.message_size(), 522u);
 }
 
 // FIRMWARE_INFO packed between two guard areas, to see that nothing lands outside it.
@@ -157,7 +154,7 @@ TEST_F(MessagesTest, BlockBufferIsAFullDlDataMessage) {
 
 TEST_F(MessagesTest, TransferHeadsFollowTheChunkSizeWithinTheBuffer) {
     requests.firmware_info.fill(0);
-    ASSERT_TRUE(fill_transfer_heads(1024));
+    ASSERT_TRUE(fill_transfer_heads(requests, block_buffer, 1024));
     EXPECT_EQ(get_be16(block_buffer.message() + 2), 1029);
     EXPECT_EQ(block_buffer.data_length(), 1024);
     EXPECT_EQ(block_buffer.message_size(), block_buffer.bytes.size());
@@ -169,12 +166,12 @@ TEST_F(MessagesTest, TransferHeadsFollowTheChunkSizeWithinTheBuffer) {
     EXPECT_EQ(get_be16(requests.firmware_info.data() + 8), 1024);
 
     // A size the data area cannot hold, or none at all, changes nothing.
-    EXPECT_FALSE(fill_transfer_heads(1025));
-    EXPECT_FALSE(fill_transfer_heads(0));
+    EXPECT_FALSE(fill_transfer_heads(requests, block_buffer, 1025));
+    EXPECT_FALSE(fill_transfer_heads(requests, block_buffer, 0));
     EXPECT_EQ(get_be16(block_buffer.message() + 2), 1029);
     EXPECT_EQ(get_be16(requests.firmware_info.data() + 8), 1024);
 
-    ASSERT_TRUE(fill_transfer_heads(512));
+    ASSERT_TRUE(fill_transfer_heads(requests, block_buffer, 512));
     EXPECT_EQ(block_buffer.message_size(), 522u);
     EXPECT_EQ(block_buffer.data_length(), 512);
 }

@@ -28,18 +28,24 @@ std::string content_of(const fs::path& path) {
     return content;
 }
 
-int write(const std::string& folder, int kind, const std::string& name, const std::string& data) {
-    return write_output(folder, kind, name, reinterpret_cast<const std::uint8_t*>(data.data()),
-                        data.size());
-}
-
 // Each test runs in a fresh folder of its own; the current directory is restored after it.
 class OutputFiles : public ::testing::Test {
 protected:
     void TearDown() override {
         OutputCapture quiet;
-        discard_output();  // removes what a test left open
+        writer.discard();  // removes what a test left open
     }
+
+    // 0, or the code of the failure.
+    int write(const std::string& folder, int kind, const std::string& name,
+              const std::string& data) {
+        return writer
+            .write(folder, kind, name, reinterpret_cast<const std::uint8_t*>(data.data()),
+                   data.size())
+            .code;
+    }
+
+    output_writer writer;
 
 private:
     TempFolder folder_;
@@ -77,12 +83,12 @@ TEST_F(OutputFiles, BlocksOfOneUploadAreJoinedInOrderAndNamedOnlyAtTheEnd) {
     EXPECT_EQ(write(folder, OUT_CREATE, "SW_Bank3.srec", "abc"), 0);
     EXPECT_EQ(write(folder, OUT_WRITE, "SW_Bank3.srec", ""), 0);
     EXPECT_EQ(write(folder, OUT_WRITE, "SW_Bank3.srec", "def"), 0);
-    EXPECT_TRUE(output_unfinished());
+    EXPECT_TRUE(writer.unfinished());
     EXPECT_FALSE(fs::exists(final_path));
     EXPECT_EQ(content_of(temporary), "abcdef");
     EXPECT_EQ(write(folder, OUT_WRITE_CLOSE, "SW_Bank3.srec", "gh"), 0);
     EXPECT_EQ(out.take(), "");
-    EXPECT_FALSE(output_unfinished());
+    EXPECT_FALSE(writer.unfinished());
     EXPECT_FALSE(fs::exists(temporary));
     EXPECT_EQ(content_of(final_path), "abcdefgh");
 
@@ -122,12 +128,12 @@ TEST_F(OutputFiles, UploadEndedEarlyLeavesNothingBehind) {
     std::ofstream(fs::path("a") / "FW_Bank1.bin") << "an older complete image";
     OutputCapture out;
     EXPECT_EQ(write("a", OUT_CREATE, "FW_Bank1.bin", "first"), 0);
-    discard_output();
+    writer.discard();
     const std::string path = output_path("a", "FW_Bank1.bin");
     EXPECT_EQ(out.take(), "Incomplete file " + path + " removed\n");
     EXPECT_FALSE(fs::exists(unfinished_path(path)));
     EXPECT_EQ(content_of(path), "an older complete image");
-    discard_output();  // nothing open: nothing said
+    writer.discard();  // nothing open: nothing said
     EXPECT_EQ(out.take(), "");
 
     // The next upload's first block removes an unfinished one as well.

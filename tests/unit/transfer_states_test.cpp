@@ -18,8 +18,6 @@
 #include "files/output_files.h"
 #include "link/byte_order.h"
 #include "link/crc.h"
-#include "link/link_mode.h"
-#include "link/receiver.h"
 #include "link/serial_port.h"
 #include "protocol/actions.h"
 #include "protocol/dispatcher.h"
@@ -43,7 +41,7 @@ class TransferTest : public TransferBench {
 protected:
     // Passes with the clock moving `step` ms before each, for `ms` ms or until the operation
     // has ended (idle, or awaiting_bank_records after a download).
-    static void run_for(session& loop, std::uint32_t ms, std::uint32_t step = 100,
+    void run_for(session& loop, std::uint32_t ms, std::uint32_t step = 100,
                         bool stop_at_end = true) {
         run_passes(loop, ms, step, [&loop, stop_at_end] {
             return stop_at_end && (loop.op_state == operation_state::idle || loop.op_state == operation_state::awaiting_bank_records);
@@ -58,10 +56,10 @@ protected:
         return data;
     }
     void choose(const std::string& name) {
-        firmware_operation.file_path = name;
-        firmware_operation.file_name.assign(name);
-        firmware_operation.file_type = file_type_fpga;
-        firmware_operation.bank = 2;
+        op().file_path = name;
+        op().file_name.assign(name);
+        op().file_type = file_type_fpga;
+        op().bank = 2;
     }
 
     // The block the last FILE_REQ asked for.
@@ -80,7 +78,7 @@ const fs::path fw_bank2_part = fs::path(unfinished_path(fw_bank2.string()));
 TEST_F(TransferTest, ChunksAreFullSizedNumberedBigEndianAndCarryTheFileExactly) {
     for (const std::size_t size : {std::size_t{1024}, std::size_t{1025}}) {
         SetUp();
-        session loop(options);
+        session& loop = the_session();
         const bytes data = make_file(size);
         announce(loop);
         ack_every_chunk(loop);
@@ -108,32 +106,32 @@ TEST_F(TransferTest, ChunksAreFullSizedNumberedBigEndianAndCarryTheFileExactly) 
         }
         EXPECT_EQ(out.take(), "\ndownload completed\n");
         EXPECT_EQ(FakeClockAndLink::sent().back().sub, sub_byte(sub_code::FLASH_INFO_REQ));
-        EXPECT_EQ(firmware_operation.seq_no, 0u);
-        EXPECT_EQ(firmware_operation.seq_count, 0u);
+        EXPECT_EQ(op().seq_no, 0u);
+        EXPECT_EQ(op().seq_count, 0u);
     }
 }
 
 TEST_F(TransferTest, StaleAnswersAreClearedBeforeEachRequest) {
-    session loop(options);
+    session& loop = the_session();
     make_file(700);
-    firmware_operation.dl_ready.raise();  // left over from an earlier download
+    op().dl_ready.raise();  // left over from an earlier download
     loop.op_state = operation_state::preparing_download;
     loop.pass();
-    EXPECT_FALSE(firmware_operation.dl_ready.test());
+    EXPECT_FALSE(op().dl_ready.test());
     loop.pass();
     EXPECT_EQ(loop.op_state, operation_state::awaiting_dl_ready);
 
-    firmware_operation.fwinfo_acked.raise();
-    firmware_operation.chunk_failed.raise();
+    op().fwinfo_acked.raise();
+    op().chunk_failed.raise();
     unit_answers(sub_code::DL_READY);
     loop.pass();
     EXPECT_EQ(loop.op_state, operation_state::awaiting_info_ack);
-    EXPECT_FALSE(firmware_operation.fwinfo_acked.test());
-    EXPECT_FALSE(firmware_operation.chunk_failed.test());
+    EXPECT_FALSE(op().fwinfo_acked.test());
+    EXPECT_FALSE(op().chunk_failed.test());
 
     unit_answers(sub_code::FIRMWARE_INFO_ACK);
     loop.pass();
-    firmware_operation.chunk_acked.raise();
+    op().chunk_acked.raise();
     loop.pass();  // chunk 0 goes out
     loop.pass();
     EXPECT_EQ(loop.op_state, operation_state::awaiting_chunk_answer);
@@ -141,10 +139,10 @@ TEST_F(TransferTest, StaleAnswersAreClearedBeforeEachRequest) {
 }
 
 TEST_F(TransferTest, WaitingForTheBootLoaderRetriesOnceThenGivesUp) {
-    session loop(options);
+    session& loop = the_session();
     make_file(100);
-    firmware_operation.current_bank = 2;
-    firmware_operation.verbose_level = 1;
+    op().current_bank = 2;
+    op().verbose_level = 1;
     loop.op_state = operation_state::preparing_download;
     loop.pass();
     EXPECT_EQ(out.take(), "Waiting for booting to bank 0 and start downloading image.bin\n");
@@ -158,16 +156,16 @@ TEST_F(TransferTest, WaitingForTheBootLoaderRetriesOnceThenGivesUp) {
     run_for(loop, 45000);
     EXPECT_EQ(out.take(), "Unable to send file to unit. Too many retries\n\r");
     EXPECT_EQ(loop.op_state, operation_state::idle);
-    EXPECT_EQ(firmware_operation.redraw_request, 1);
+    EXPECT_EQ(op().redraw_request, 1);
     EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::DL_REQ).size(), 2u);
-    EXPECT_EQ(firmware_operation.retry_count, 2);
+    EXPECT_EQ(op().retry_count, 2);
     EXPECT_TRUE(FakeClockAndLink::sent_of(sub_code::FIRMWARE_INFO).empty());
 }
 
 // A lost FIRMWARE_INFO_ACK is asked for again twice, a late one carries the download on, and
 // only the third time-out ends it. Every download starts with the whole budget.
 TEST_F(TransferTest, ALostFirmwareInfoAckIsAskedForAgain) {
-    session loop(options);
+    session& loop = the_session();
     make_file(100);
     for (int download = 0; download < 2; ++download) {
         FakeClockAndLink::sent().clear();
@@ -195,7 +193,7 @@ TEST_F(TransferTest, ALostFirmwareInfoAckIsAskedForAgain) {
 }
 
 TEST_F(TransferTest, AFailedChunkEndsTheDownloadWithoutRepeatingAnything) {
-    session loop(options);
+    session& loop = the_session();
     make_file(3 * 512);
     announce(loop);
     unit_answers(sub_code::DL_ACK, {0, 0});
@@ -205,20 +203,20 @@ TEST_F(TransferTest, AFailedChunkEndsTheDownloadWithoutRepeatingAnything) {
     loop.pass();
     EXPECT_EQ(out.take(), "\ndownload failed\n");
     EXPECT_EQ(loop.op_state, operation_state::awaiting_bank_records);
-    EXPECT_EQ(firmware_operation.redraw_request, 1);
-    EXPECT_FALSE(firmware_operation.chunk_failed.test());
+    EXPECT_EQ(op().redraw_request, 1);
+    EXPECT_FALSE(op().chunk_failed.test());
     const auto chunks = FakeClockAndLink::sent_of(sub_code::DL_DATA);
     ASSERT_EQ(chunks.size(), 2u);
     EXPECT_EQ(chunks[0].bytes[7], 0);
     EXPECT_EQ(chunks[1].bytes[7], 1);
     EXPECT_EQ(FakeClockAndLink::sent().back().sub, sub_byte(sub_code::FLASH_INFO_REQ));
-    EXPECT_TRUE(operation_failed());
+    EXPECT_TRUE(operation_failed(u()));
 }
 
 TEST_F(TransferTest, ALostChunkAnswerSendsTheSameChunkAgainInSmallPieces) {
-    session loop(options);
+    session& loop = the_session();
     make_file(1300);
-    firmware_operation.verbose_level = 1;
+    op().verbose_level = 1;
     announce(loop);
     unit_answers(sub_code::DL_ACK, {0, 0});
     loop.pass();
@@ -229,7 +227,7 @@ TEST_F(TransferTest, ALostChunkAnswerSendsTheSameChunkAgainInSmallPieces) {
     ASSERT_EQ(chunks.size(), 3u);
     EXPECT_EQ(chunks[2].bytes, chunks[1].bytes);
     EXPECT_EQ(chunks[2].bytes[7], 1);
-    EXPECT_EQ(small_chunks.load(), 1);
+    EXPECT_EQ(fake.link.small_pieces, true);
     EXPECT_EQ(out.take(), "\nstate6_retry seq no: 1 Retry: 49\n\r");
     ack_every_chunk(loop);
     EXPECT_EQ(loop.op_state, operation_state::awaiting_bank_records);
@@ -242,13 +240,13 @@ TEST_F(TransferTest, ALostChunkAnswerSendsTheSameChunkAgainInSmallPieces) {
 }
 
 TEST_F(TransferTest, AFileThatCannotBeReadAnyMoreEndsTheOperationOnce) {
-    session loop(options);
+    session& loop = the_session();
     choose("gone.bin");  // chosen, then removed
     loop.op_state = operation_state::preparing_download;
     loop.pass();
     EXPECT_EQ(loop.op_state, operation_state::idle);
-    EXPECT_EQ(firmware_operation.redraw_request, 1);
-    EXPECT_TRUE(operation_failed());
+    EXPECT_EQ(op().redraw_request, 1);
+    EXPECT_TRUE(operation_failed(u()));
     loop.pass();
     loop.pass();
     EXPECT_EQ(count_of(out.text(), "Could not open gone.bin \n"), 1u) << out.text();
@@ -257,7 +255,7 @@ TEST_F(TransferTest, AFileThatCannotBeReadAnyMoreEndsTheOperationOnce) {
 
 TEST_F(TransferTest, MoreChunksThanSixteenBitNumbersCanCountAreRefused) {
     {
-        session loop(options);
+        session& loop = the_session();
         choose("huge.bin");
         std::ofstream("huge.bin", std::ios::binary).close();
         fs::resize_file("huge.bin", 65536u * 512u + 1u);
@@ -266,17 +264,17 @@ TEST_F(TransferTest, MoreChunksThanSixteenBitNumbersCanCountAreRefused) {
         EXPECT_EQ(loop.op_state, operation_state::idle);
         EXPECT_FALSE(out.take().empty());
         EXPECT_TRUE(FakeClockAndLink::sent().empty());
-        EXPECT_TRUE(operation_failed());
+        EXPECT_TRUE(operation_failed(u()));
     }
     {
         SetUp();
-        session loop(options);
+        session& loop = the_session();
         choose("huge.bin");
         fs::resize_file("huge.bin", 65536u * 512u);
         loop.op_state = operation_state::preparing_download;
         loop.pass();
         EXPECT_EQ(loop.op_state, operation_state::awaiting_dl_ready);
-        EXPECT_EQ(firmware_operation.seq_count, 65536u);
+        EXPECT_EQ(op().seq_count, 65536u);
         EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::DL_REQ).size(), 1u);
         EXPECT_EQ(out.take(), "");
     }
@@ -284,9 +282,9 @@ TEST_F(TransferTest, MoreChunksThanSixteenBitNumbersCanCountAreRefused) {
 
 TEST_F(TransferTest, OnTheSerialLinkLostAnswersAreAskedForAgainDespiteKeepAlives) {
     on_serial_link();
-    session loop(options);
+    session& loop = the_session();
     make_file(600);
-    firmware_operation.last_send_tick = FakeClockAndLink::now_ms();  // as after connecting
+    op().last_send_tick = FakeClockAndLink::now_ms();  // as after connecting
     loop.op_state = operation_state::preparing_download;
     loop.pass();
     const std::uint32_t asked = FakeClockAndLink::now_ms();
@@ -318,8 +316,8 @@ TEST_F(TransferTest, OnTheSerialLinkLostAnswersAreAskedForAgainDespiteKeepAlives
 // ---- Uploads -----------------------------------------------------------------------------
 
 TEST_F(TransferTest, AGetAwayFromBankZeroRebootsFirstAndAsksOnTheBootReport) {
-    session loop(options);
-    firmware_operation.current_bank = 2;
+    session& loop = the_session();
+    op().current_bank = 2;
     begin_get(loop, file_type_fpga, 2);
     ASSERT_EQ(FakeClockAndLink::sent().size(), 1u);
     EXPECT_EQ(FakeClockAndLink::sent()[0].sub, sub_byte(sub_code::REBOOT_REQ));
@@ -331,13 +329,13 @@ TEST_F(TransferTest, AGetAwayFromBankZeroRebootsFirstAndAsksOnTheBootReport) {
     const auto asks = FakeClockAndLink::sent_of(sub_code::FILE_REQ);
     ASSERT_EQ(asks.size(), 1u);
     EXPECT_EQ(asks[0].bytes, (bytes{0x2A, 0x10, 0x00, 0x07, 0x55, 0x09, 2, 1, 0x02, 0x00, 0, 0}));
-    EXPECT_EQ(firmware_operation.active_bank, 0);
-    EXPECT_EQ(firmware_operation.boot_status.load(), boot_status_none);
+    EXPECT_EQ(op().active_bank, 0);
+    EXPECT_EQ(op().boot_status, boot_status_none);
     EXPECT_EQ(loop.op_state, operation_state::uploading);
 }
 
 TEST_F(TransferTest, AnImageOfThreeBlocksGetsItsNameOnlyWhenComplete) {
-    session loop(options);
+    session& loop = the_session();
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     for (std::uint16_t block = 0; block < 3; ++block) {
@@ -354,14 +352,14 @@ TEST_F(TransferTest, AnImageOfThreeBlocksGetsItsNameOnlyWhenComplete) {
     EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(content_of(fw_bank2), image);
     EXPECT_FALSE(fs::exists(fw_bank2_part));
-    EXPECT_EQ(firmware_operation.redraw_request, 1);
+    EXPECT_EQ(op().redraw_request, 1);
     EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FILE_REQ).size(), 3u);
-    EXPECT_FALSE(operation_failed());
+    EXPECT_FALSE(operation_failed(u()));
     EXPECT_EQ(out.text(), "");
 }
 
 TEST_F(TransferTest, AWrongCrcLeavesNoFile) {
-    session loop(options);
+    session& loop = the_session();
     const bytes image = fpga_image_of_bank2(1300, 1, 0x00010000u);
     begin_get(loop, file_type_fpga, 2);
     for (std::uint16_t block = 0; block < 3; ++block) {
@@ -375,7 +373,7 @@ TEST_F(TransferTest, AWrongCrcLeavesNoFile) {
     EXPECT_FALSE(fs::exists(fw_bank2));
     EXPECT_FALSE(fs::exists(fw_bank2_part));
     EXPECT_EQ(loop.op_state, operation_state::idle);
-    EXPECT_TRUE(operation_failed());
+    EXPECT_TRUE(operation_failed(u()));
 }
 
 // A file of one block is checked like any other: a high bit flipped on the line passes the
@@ -386,8 +384,8 @@ TEST_F(TransferTest, AOneBlockFileIsCheckedAgainstTheReportedCrc) {
     const bytes image = pattern(500, 2);
     for (const bool damaged : {true, false}) {
         SCOPED_TRACE(damaged);
-        reset_run_outcome();
-        session loop(options);
+        SetUp();
+        session& loop = the_session();
         begin_get(loop, file_type_pa, 2);
         bytes ack = {5, 2, 0, 0, 0, 0, 0, 0, 0, 0};
         put_be32(ack.data() + 2, 300);
@@ -401,15 +399,15 @@ TEST_F(TransferTest, AOneBlockFileIsCheckedAgainstTheReportedCrc) {
         EXPECT_EQ(loop.op_state, operation_state::idle);
         EXPECT_EQ(fs::exists(fs::path("out") / "PA_Channel3.eeprom"), !damaged);
 
-        banks[2].fpga.size = 500;
-        banks[2].fpga.crc = crc_of(image);
+        u().banks[2].fpga.size = 500;
+        u().banks[2].fpga.crc = crc_of(image);
         begin_get(loop, file_type_fpga, 2);
         sent = image;
         sent[8] ^= damaged ? 0x80 : 0;
         unit_sends_block(0, sent);
         loop.pass();
         EXPECT_EQ(fs::exists(fs::path("out") / "FW_Bank2.bin"), !damaged);
-        EXPECT_EQ(operation_failed(), damaged);
+        EXPECT_EQ(operation_failed(u()), damaged);
         const std::string printed = out.take();
         EXPECT_EQ(count_of(printed, "CRC32 Error"), damaged ? 2u : 0u) << printed;
     }
@@ -418,7 +416,7 @@ TEST_F(TransferTest, AOneBlockFileIsCheckedAgainstTheReportedCrc) {
 }
 
 TEST_F(TransferTest, ABlockWithTheWrongNumberIsAskedForAgain) {
-    session loop(options);
+    session& loop = the_session();
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     unit_sends_block(0, image);
@@ -441,7 +439,7 @@ TEST_F(TransferTest, ABlockWithTheWrongNumberIsAskedForAgain) {
 
 TEST_F(TransferTest, AnUploadEndingEarlyRemovesItsFile) {
     {
-        session loop(options);
+        session& loop = the_session();
         const bytes image = fpga_image_of_bank2(1300);
         begin_get(loop, file_type_fpga, 2);
         unit_sends_block(0, image);
@@ -455,11 +453,11 @@ TEST_F(TransferTest, AnUploadEndingEarlyRemovesItsFile) {
         EXPECT_EQ(loop.op_state, operation_state::idle);
         EXPECT_FALSE(fs::exists(fw_bank2_part));
         EXPECT_FALSE(fs::exists(fw_bank2));
-        EXPECT_TRUE(operation_failed());
+        EXPECT_TRUE(operation_failed(u()));
     }
     {
         SetUp();
-        session loop(options);
+        session& loop = the_session();
         const bytes image = fpga_image_of_bank2(1300);
         begin_get(loop, file_type_fpga, 2);
         unit_sends_block(0, image);
@@ -470,9 +468,9 @@ TEST_F(TransferTest, AnUploadEndingEarlyRemovesItsFile) {
         EXPECT_EQ(loop.op_state, operation_state::idle);
         // Blocks 0 and 1 asked for, block 1 again 49 times; the 50th time-out gives up.
         EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FILE_REQ).size(), 51u);
-        EXPECT_EQ(firmware_operation.retry_count, 50);
+        EXPECT_EQ(op().retry_count, 50);
         EXPECT_FALSE(fs::exists(fw_bank2_part));
-        EXPECT_TRUE(operation_failed());
+        EXPECT_TRUE(operation_failed(u()));
     }
 }
 
@@ -480,7 +478,7 @@ TEST_F(TransferTest, AFirstBlockThatCannotBeSizedOrNamedEndsTheUpload) {
     enum { empty_block, unknown_type, no_image };
     for (const int fault : {empty_block, unknown_type, no_image}) {
         SetUp();
-        session loop(options);
+        session& loop = the_session();
         if (fault == unknown_type) {
             begin_get(loop, file_type_pa, 1);
             unit_answers(sub_code::EEPROM_ACK, {9, 1, 0, 0, 0x01, 0x2C, 0, 0, 0, 0});
@@ -499,17 +497,17 @@ TEST_F(TransferTest, AFirstBlockThatCannotBeSizedOrNamedEndsTheUpload) {
         EXPECT_FALSE(out.text().empty()) << fault;
         EXPECT_EQ(out.text().find("Incomplete file"), std::string::npos) << out.text();
         EXPECT_FALSE(fs::exists("out") && !fs::is_empty("out")) << fault;
-        EXPECT_TRUE(operation_failed()) << fault;
+        EXPECT_TRUE(operation_failed(u())) << fault;
         EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FILE_REQ).size(), 1u) << fault;
     }
 }
 
 TEST_F(TransferTest, AKeyStartingAnotherOperationRemovesTheUnfinishedFile) {
-    session loop(options);
+    session& loop = the_session();
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
-    firmware_operation.batch_mode = 0;
-    firmware_operation.link_state = link_connected;
+    op().batch_mode = 0;
+    op().link_state = link_connected;
     unit_sends_block(0, image);
     loop.pass();
     ASSERT_TRUE(fs::exists(fw_bank2_part));
@@ -521,7 +519,7 @@ TEST_F(TransferTest, AKeyStartingAnotherOperationRemovesTheUnfinishedFile) {
     EXPECT_EQ(out.text(), "Get Log\n" + removal_line("out", "FW_Bank2.bin"));
     EXPECT_EQ(FakeClockAndLink::sent().back().sub, sub_byte(sub_code::LOG_REQ));
     EXPECT_EQ(FakeClockAndLink::sent().back().bytes[6], 0);  // the log starts at its block 0
-    EXPECT_EQ(firmware_operation.expected_seq, 0u);
+    EXPECT_EQ(op().expected_seq, 0u);
 }
 
 // ---- The log -----------------------------------------------------------------------------
@@ -534,8 +532,8 @@ TEST_F(TransferTest, ALogOfTwoBlocksIsWrittenAndListed) {
     }
     for (const bool view : {false, true}) {
         SetUp();
-        session loop(options);
-        begin_log(view, loop.op_state);
+        session& loop = the_session();
+        begin_log(u(), view, loop.op_state);
         for (std::uint8_t block = 0; block < 2; ++block) {
             bytes params = {11, 80, 16, block, 8};
             params.insert(params.end(), entries.begin() + block * 640,
@@ -548,8 +546,8 @@ TEST_F(TransferTest, ALogOfTwoBlocksIsWrittenAndListed) {
         EXPECT_EQ(asks[0].bytes[6], 0);
         EXPECT_EQ(asks[1].bytes[6], 1);
         EXPECT_EQ(loop.op_state, operation_state::idle);
-        EXPECT_EQ(firmware_operation.expected_seq, 0u);
-        const std::string folder = firmware_operation.output_folder.c_str();
+        EXPECT_EQ(op().expected_seq, 0u);
+        const std::string folder = op().output_folder.c_str();
         ASSERT_FALSE(folder.empty());
         EXPECT_EQ(content_of(fs::path(folder) / "log.txt"),
                   bytes(entries.begin(), entries.begin() + 11 * 80));
@@ -563,14 +561,14 @@ TEST_F(TransferTest, ALogOfTwoBlocksIsWrittenAndListed) {
             }
         }
         EXPECT_EQ(out.text(), expected);
-        EXPECT_EQ(firmware_operation.redraw_request, view ? 0 : 1);
+        EXPECT_EQ(op().redraw_request, view ? 0 : 1);
         fs::remove_all(folder);
     }
 }
 
 TEST_F(TransferTest, ALogBlockWithTheWrongNumberEndsTheRetrieval) {
-    session loop(options);
-    begin_log(false, loop.op_state);
+    session& loop = the_session();
+    begin_log(u(), false, loop.op_state);
     out.take();
     bytes params = {11, 80, 16, 1, 8};
     params.resize(params.size() + 640, 'x');
@@ -578,14 +576,14 @@ TEST_F(TransferTest, ALogBlockWithTheWrongNumberEndsTheRetrieval) {
     loop.pass();
     EXPECT_EQ(out.text(), "Error in receiving the log. Seq no mismatch 0 1\n");
     EXPECT_EQ(loop.op_state, operation_state::idle);
-    EXPECT_EQ(firmware_operation.redraw_request, 1);
+    EXPECT_EQ(op().redraw_request, 1);
     EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::LOG_REQ).size(), 1u);
-    EXPECT_TRUE(operation_failed());
+    EXPECT_TRUE(operation_failed(u()));
 }
 
 TEST_F(TransferTest, TheLogBudgetOfOneGivesUpAtTheFirstTimeOut) {
-    session loop(options);
-    begin_log(false, loop.op_state);
+    session& loop = the_session();
+    begin_log(u(), false, loop.op_state);
     out.take();
     run_for(loop, 9900);
     EXPECT_EQ(loop.op_state, operation_state::fetching_log);
@@ -594,7 +592,7 @@ TEST_F(TransferTest, TheLogBudgetOfOneGivesUpAtTheFirstTimeOut) {
     EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::LOG_REQ).size(), 1u);
     // With the budget spent, a later retrieval aborts at its first time-out as well.
-    begin_log(false, loop.op_state);
+    begin_log(u(), false, loop.op_state);
     out.take();
     run_for(loop, 11000);
     EXPECT_EQ(out.take(), "Timeout. Operation aborted\n"
@@ -612,8 +610,8 @@ TEST_F(TransferTest, ACommandLineRunEndsWithFourAfterAFailedOperation) {
     } const cases[] = {{1, true, exit_operation_failed}, {1, false, 0}, {0, true, 0}};
     for (const auto& c : cases) {
         SetUp();
-        firmware_operation.batch_mode = c.batch;
-        session loop(options);
+        op().batch_mode = c.batch;
+        session& loop = the_session();
         make_file(1000);
         announce(loop);
         if (c.fail) {
@@ -623,7 +621,7 @@ TEST_F(TransferTest, ACommandLineRunEndsWithFourAfterAFailedOperation) {
             ack_every_chunk(loop);
         }
         EXPECT_EQ(loop.op_state, operation_state::awaiting_bank_records);
-        EXPECT_EQ(operation_failed(), c.fail);
+        EXPECT_EQ(operation_failed(u()), c.fail);
         EXPECT_EQ(loop.exit_status(), c.status) << c.batch << c.fail;
     }
 }
@@ -631,7 +629,7 @@ TEST_F(TransferTest, ACommandLineRunEndsWithFourAfterAFailedOperation) {
 // Bank 3's FLASH_INFO is lost until the retries run out: the banks that did report are shown
 // and fetched by their true numbers, bank 3 is shown as unknown and a get from it is refused.
 TEST_F(TransferTest, ARoundCutShortLeavesTheReportedBanksRightAndTheMissingOneUnknown) {
-    session loop(options);
+    session& loop = the_session();
     loop.start("tester", 0, false, false);
     unit_reports_boot(0);
     loop.pass();
@@ -647,17 +645,17 @@ TEST_F(TransferTest, ARoundCutShortLeavesTheReportedBanksRightAndTheMissingOneUn
     run_for(loop, 31000, 100, false);
     ASSERT_EQ(loop.op_state, operation_state::idle);
     out.take();
-    print_bank_info();
+    print_bank_info(u());
     const std::string table = out.take();
     EXPECT_EQ(count_of(table, "  File size     : 65536 "), 3u) << table;
     EXPECT_NE(table.find("  Flash addr    : 0x87000000 "), std::string::npos) << table;
     EXPECT_NE(table.find("  Bank 3 is unknown: the unit did not report it\n"), std::string::npos);
 
-    firmware_operation.batch_mode = 1;
-    firmware_operation.file_type = file_type_fpga;
-    firmware_operation.bank = 3;
+    op().batch_mode = 1;
+    op().file_type = file_type_fpga;
+    op().bank = 3;
     FakeClockAndLink::sent().clear();
-    EXPECT_FALSE(::begin_get(file_type_fpga, 3, loop.op_state));
+    EXPECT_FALSE(::begin_get(u(), file_type_fpga, 3, loop.op_state));
     EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_TRUE(FakeClockAndLink::sent().empty());
     EXPECT_EQ(out.take(), "Bank 3 is unknown: the unit did not report what it holds. Nothing is "

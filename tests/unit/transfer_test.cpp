@@ -21,8 +21,6 @@
 #include "files/output_files.h"
 #include "link/byte_order.h"
 #include "link/crc.h"
-#include "link/link_mode.h"
-#include "link/receiver.h"
 #include "link/serial_port.h"
 #include "protocol/actions.h"
 #include "protocol/dispatcher.h"
@@ -80,19 +78,19 @@ protected:
     bytes choose_file(const std::string& name, std::size_t size, unsigned seed = 1) {
         const bytes data = pattern(size, seed);
         write_file(name, data);
-        firmware_operation.file_type = file_type_fpga;
-        firmware_operation.bank = 2;
+        op().file_type = file_type_fpga;
+        op().bank = 2;
         const load_answer answer = check_load_file(name, "a comment");
         EXPECT_EQ(answer.result, load_result::go);
-        record_download_choice(answer.choice);
+        record_download_choice(u(), answer.choice);
         return data;
     }
 };
 
 TEST_F(DownloadFlow, AtLevelTwoEachChunkIsTracedAndTheLastTraceShowsTheCountReached) {
-    session loop(options);
+    session& loop = the_session();
     choose_file("image.bin", 1000);
-    firmware_operation.verbose_level = 2;
+    op().verbose_level = 2;
     loop.op_state = operation_state::preparing_download;
     loop.pass();
     // The unit runs its boot loader already: no waiting line, no progress mark.
@@ -112,26 +110,26 @@ TEST_F(DownloadFlow, AtLevelTwoEachChunkIsTracedAndTheLastTraceShowsTheCountReac
 }
 
 TEST_F(DownloadFlow, AtLevelThreeTheFileCrcIsShown) {
-    session loop(options);
+    session& loop = the_session();
     const bytes data = choose_file("image.bin", 777);
-    firmware_operation.verbose_level = 3;
+    op().verbose_level = 3;
     loop.op_state = operation_state::preparing_download;
     loop.pass();
     char line[40];
     std::snprintf(line, sizeof line, "CRC32 %X\n", crc_of(data));
     EXPECT_EQ(out.text(), line);
-    EXPECT_EQ(firmware_operation.file_crc.load(), crc_of(data));
-    EXPECT_EQ(firmware_operation.file_size.load(), 777u);
-    EXPECT_EQ(firmware_operation.seq_count, 2u);
+    EXPECT_EQ(op().file_crc, crc_of(data));
+    EXPECT_EQ(op().file_size, 777u);
+    EXPECT_EQ(op().seq_count, 2u);
 }
 
 TEST_F(DownloadFlow, WaitingForTheBootLoaderPrintsAMarkEvery16MsAtLevelTwo) {
     for (const int level : {1, 2}) {
         SetUp();
-        session loop(options);
+        session& loop = the_session();
         choose_file("image.bin", 100);
-        firmware_operation.current_bank = 1;
-        firmware_operation.verbose_level = static_cast<std::uint8_t>(level);
+        op().current_bank = 1;
+        op().verbose_level = static_cast<std::uint8_t>(level);
         loop.op_state = operation_state::preparing_download;
         loop.pass();
         EXPECT_EQ(out.take(), "Waiting for booting to bank 0 and start downloading image.bin\n");
@@ -146,7 +144,7 @@ TEST_F(DownloadFlow, WaitingForTheBootLoaderPrintsAMarkEvery16MsAtLevelTwo) {
 }
 
 TEST_F(DownloadFlow, AChunkNeverAnsweredGoesFiftyTimesMoreThenTheDownloadIsAborted) {
-    session loop(options);
+    session& loop = the_session();
     choose_file("image.bin", 1300);
     announce(loop);
     ASSERT_EQ(sent(sub_code::DL_DATA).size(), 1u);
@@ -160,21 +158,21 @@ TEST_F(DownloadFlow, AChunkNeverAnsweredGoesFiftyTimesMoreThenTheDownloadIsAbort
         EXPECT_EQ(chunk.bytes, chunks[0].bytes);  // chunk 0 every time, unchanged
     }
     EXPECT_EQ(chunk_number(chunks.back()), 0);
-    EXPECT_EQ(budgets.chunk_answer, 0);
-    EXPECT_EQ(firmware_operation.retry_count, 50);
+    EXPECT_EQ(u().budgets.chunk_answer, 0);
+    EXPECT_EQ(op().retry_count, 50);
     EXPECT_EQ(out.text(), "Timeout. Operation aborted\n");
-    EXPECT_EQ(firmware_operation.redraw_request, 1);
-    EXPECT_TRUE(operation_failed());
+    EXPECT_EQ(op().redraw_request, 1);
+    EXPECT_TRUE(operation_failed(u()));
     // Aborted, not ended: the bank records are not read again.
     EXPECT_TRUE(sent(sub_code::FLASH_INFO_REQ).empty());
-    EXPECT_EQ(small_chunks.load(), 1);
+    EXPECT_EQ(fake.link.small_pieces, true);
 
     // The next download has its fifty retries again.
     FakeClockAndLink::sent().clear();
     out.take();
     choose_file("second.bin", 100, 2);
     announce(loop);
-    EXPECT_EQ(budgets.chunk_answer, 50);
+    EXPECT_EQ(u().budgets.chunk_answer, 50);
     run_for(loop, 11000, 100, operation_state::awaiting_chunk_answer);
     EXPECT_EQ(loop.op_state, operation_state::sending_chunk);
     loop.pass();
@@ -185,9 +183,9 @@ TEST_F(DownloadFlow, AChunkNeverAnsweredGoesFiftyTimesMoreThenTheDownloadIsAbort
 }
 
 TEST_F(DownloadFlow, ARetryTakesOneFromTheChunkBudgetAndTellsIt) {
-    session loop(options);
+    session& loop = the_session();
     choose_file("image.bin", 600);
-    firmware_operation.verbose_level = 1;
+    op().verbose_level = 1;
     announce(loop);
     unit_answers(sub_code::DL_ACK, {0, 0});
     loop.pass();
@@ -197,17 +195,17 @@ TEST_F(DownloadFlow, ARetryTakesOneFromTheChunkBudgetAndTellsIt) {
     run_for(loop, 20000, 100, operation_state::awaiting_chunk_answer);
     EXPECT_EQ(FakeClockAndLink::now_ms() - chunk_sent, 10100u);
     EXPECT_EQ(out.take(), "\nstate6_retry seq no: 1 Retry: 49\n\r");
-    EXPECT_EQ(firmware_operation.seq_no, 1u);
-    EXPECT_EQ(firmware_operation.retry_count, 1);
+    EXPECT_EQ(op().seq_no, 1u);
+    EXPECT_EQ(op().retry_count, 1);
     loop.pass();
     EXPECT_EQ(chunk_number(sent(sub_code::DL_DATA).back()), 1);
-    EXPECT_EQ(firmware_operation.seq_no, 2u);
+    EXPECT_EQ(op().seq_no, 2u);
     ack_every_chunk(loop);
     EXPECT_EQ(loop.op_state, operation_state::awaiting_bank_records);
 }
 
 TEST_F(DownloadFlow, AFileTooLargeForSixteenBitChunkNumbersIsRefusedWithItsCounts) {
-    session loop(options);
+    session& loop = the_session();
     choose_file("huge.bin", 10);
     fs::resize_file("huge.bin", std::uintmax_t{max_chunks} * 512u + 1u);
     loop.op_state = operation_state::preparing_download;
@@ -215,16 +213,16 @@ TEST_F(DownloadFlow, AFileTooLargeForSixteenBitChunkNumbersIsRefusedWithItsCount
     EXPECT_EQ(out.text(),
               "File huge.bin is too large to load: 65537 chunks of 512 bytes, at most 65536\n");
     EXPECT_EQ(loop.op_state, operation_state::idle);
-    EXPECT_EQ(firmware_operation.redraw_request, 1);
-    EXPECT_EQ(firmware_operation.seq_count, 0u);
-    EXPECT_TRUE(file_buffer.empty());  // the 32 MiB are not kept for nothing
+    EXPECT_EQ(op().redraw_request, 1);
+    EXPECT_EQ(op().seq_count, 0u);
+    EXPECT_TRUE(u().image.empty());  // the 32 MiB are not kept for nothing
     EXPECT_TRUE(FakeClockAndLink::sent().empty());
-    EXPECT_TRUE(operation_failed());
+    EXPECT_TRUE(operation_failed(u()));
 }
 
 TEST_F(DownloadFlow, TheAnnouncementDescribesTheChosenFile) {
-    session loop(options);
-    firmware_operation.user.assign("tester");
+    session& loop = the_session();
+    op().user.assign("tester");
     const bytes data = choose_file("image.bin", 1300);
     announce(loop);
     const auto info = sent(sub_code::FIRMWARE_INFO);
@@ -252,7 +250,7 @@ TEST_F(DownloadFlow, TheAnnouncementDescribesTheChosenFile) {
 class UploadFlow : public TransferBench {
 protected:
     // Every block from `first` on, each answered at once.
-    static void send_blocks(session& loop, const bytes& file, std::uint16_t first = 0) {
+    void send_blocks(session& loop, const bytes& file, std::uint16_t first = 0) {
         const auto count = static_cast<std::uint16_t>((file.size() + 511) / 512);
         for (std::uint16_t block = first; block < count; ++block) {
             unit_sends_block(block, file);
@@ -265,13 +263,13 @@ protected:
 };
 
 TEST_F(UploadFlow, ASoftwareImageIsCheckedAgainstItsOwnRecordAndTracedBlockByBlock) {
-    session loop(options);
+    session& loop = the_session();
     const bytes image = pattern(1024, 3);  // two full blocks, none cut
-    banks[3].software.size = 1024;
-    banks[3].software.crc = crc_of(image);
-    banks[3].fpga.size = 99;  // the other image of the bank must not be taken
-    banks[3].fpga.crc = 0x12345678u;
-    firmware_operation.verbose_level = 1;
+    u().banks[3].software.size = 1024;
+    u().banks[3].software.crc = crc_of(image);
+    u().banks[3].fpga.size = 99;  // the other image of the bank must not be taken
+    u().banks[3].fpga.crc = 0x12345678u;
+    op().verbose_level = 1;
     begin_get(loop, file_type_software, 3);
     send_blocks(loop, image);
     EXPECT_EQ(loop.op_state, operation_state::idle);
@@ -280,19 +278,19 @@ TEST_F(UploadFlow, ASoftwareImageIsCheckedAgainstItsOwnRecordAndTracedBlockByBlo
               "  file seq 2 received out of 2\r"
               "\nupload completed\n");
     EXPECT_EQ(content_of(fs::path("out") / "SW_Bank3.srec"), image);
-    EXPECT_EQ(firmware_operation.seq_count, 2u);
+    EXPECT_EQ(op().seq_count, 2u);
     const auto asks = sent(sub_code::FILE_REQ);
     ASSERT_EQ(asks.size(), 2u);
     EXPECT_EQ(asks[1].bytes,
               (bytes{0x2A, 0x10, 0x00, 0x07, 0x55, 0x09, 3, file_type_software, 0x02, 0x00, 0, 1}));
-    EXPECT_FALSE(operation_failed());
+    EXPECT_FALSE(operation_failed(u()));
 }
 
 TEST_F(UploadFlow, AChannelEepromOfSeveralBlocksIsCheckedAgainstWhatEepromAckSaid) {
     for (const bool crc_matches : {true, false}) {
         SetUp();
         fs::remove_all("out");
-        session loop(options);
+        session& loop = the_session();
         const bytes eeprom = pattern(700, 5);
         begin_get(loop, file_type_tc, 3);
         const auto asked = sent(sub_code::EEPROM_INFO_REQ);
@@ -307,20 +305,20 @@ TEST_F(UploadFlow, AChannelEepromOfSeveralBlocksIsCheckedAgainstWhatEepromAckSai
         if (crc_matches) {
             EXPECT_EQ(content_of(file), eeprom);
             EXPECT_EQ(out.text(), "");
-            EXPECT_FALSE(operation_failed());
+            EXPECT_FALSE(operation_failed(u()));
         } else {
             char line[60];
             std::snprintf(line, sizeof line, "CRC32 Error %08X expected %08X\n\r", crc_of(eeprom),
                           crc_of(eeprom) ^ 1u);
             EXPECT_EQ(out.text(), line + removal_line("out", "TC_Channel4.eeprom"));
             EXPECT_FALSE(fs::exists(file));
-            EXPECT_TRUE(operation_failed());
+            EXPECT_TRUE(operation_failed(u()));
         }
     }
 }
 
 TEST_F(UploadFlow, AShortLastBlockFailsTheCrcCheckInsteadOfBeingReadPast) {
-    session loop(options);
+    session& loop = the_session();
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     send_blocks(loop, bytes(image.begin(), image.begin() + 1024));
@@ -333,11 +331,11 @@ TEST_F(UploadFlow, AShortLastBlockFailsTheCrcCheckInsteadOfBeingReadPast) {
     EXPECT_NE(out.text().find(removal_line("out", "FW_Bank2.bin")), std::string::npos);
     EXPECT_FALSE(fs::exists(fw2));
     EXPECT_FALSE(fs::exists(fw2_part));
-    EXPECT_TRUE(operation_failed());
+    EXPECT_TRUE(operation_failed(u()));
 }
 
 TEST_F(UploadFlow, BlockNumbersAbove255AreAskedForInSixteenBits) {
-    session loop(options);
+    session& loop = the_session();
     const bytes image = fpga_image_of_bank2(300 * 512 + 5);
     begin_get(loop, file_type_fpga, 2);
     send_blocks(loop, image);
@@ -351,7 +349,7 @@ TEST_F(UploadFlow, BlockNumbersAbove255AreAskedForInSixteenBits) {
 }
 
 TEST_F(UploadFlow, ABootReportDuringTheUploadAsksForTheExpectedBlockAgain) {
-    session loop(options);
+    session& loop = the_session();
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     unit_sends_block(0, image);
@@ -359,8 +357,8 @@ TEST_F(UploadFlow, ABootReportDuringTheUploadAsksForTheExpectedBlockAgain) {
     unit_reports_boot(1);  // whatever bank it names
     loop.pass();
     EXPECT_EQ(blocks_asked(), (std::vector<std::uint16_t>{0, 1, 1}));
-    EXPECT_EQ(firmware_operation.active_bank, 1);
-    EXPECT_EQ(firmware_operation.boot_status.load(), boot_status_none);
+    EXPECT_EQ(op().active_bank, 1);
+    EXPECT_EQ(op().boot_status, boot_status_none);
     EXPECT_EQ(loop.op_state, operation_state::uploading);
     send_blocks(loop, image, 1);
     EXPECT_EQ(loop.op_state, operation_state::idle);
@@ -368,9 +366,9 @@ TEST_F(UploadFlow, ABootReportDuringTheUploadAsksForTheExpectedBlockAgain) {
 }
 
 TEST_F(UploadFlow, ALostBlockIsAskedForAgainAfterTenSecondsAndTheBudgetServesTheWholeRun) {
-    session loop(options);
+    session& loop = the_session();
     const bytes image = fpga_image_of_bank2(1300);
-    firmware_operation.verbose_level = 1;
+    op().verbose_level = 1;
     begin_get(loop, file_type_fpga, 2);
     unit_sends_block(0, image);
     loop.pass();
@@ -384,25 +382,25 @@ TEST_F(UploadFlow, ALostBlockIsAskedForAgainAfterTenSecondsAndTheBudgetServesThe
     EXPECT_EQ(asks[2].time - asked, 10100u);
     EXPECT_EQ(asks[2].bytes, asks[1].bytes);
     EXPECT_EQ(out.take(), "state13_retry seq no: 1\n\r");
-    EXPECT_EQ(budgets.file_block, 49);
-    EXPECT_EQ(firmware_operation.retry_count, 1);
+    EXPECT_EQ(u().budgets.file_block, 49);
+    EXPECT_EQ(op().retry_count, 1);
     send_blocks(loop, image, 1);
     EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(content_of(fw2), image);
 
     // The next get of the run starts with what is left.
     begin_get(loop, file_type_fpga, 2);
-    EXPECT_EQ(budgets.file_block, 49);
+    EXPECT_EQ(u().budgets.file_block, 49);
 }
 
 TEST_F(UploadFlow, OnTheSerialLinkALostBlockIsAskedForAgainDespiteTheKeepAlives) {
     on_serial_link();
-    session loop(options);
+    session& loop = the_session();
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     unit_sends_block(0, image);
     loop.pass();
-    last_receive_tick = FakeClockAndLink::now_ms();
+    fake.link.mark_heard(FakeClockAndLink::now_ms());
     FakeClockAndLink::sent().clear();
     const std::uint32_t asked = FakeClockAndLink::now_ms();
     run_for(loop, 25000);
@@ -433,7 +431,7 @@ TEST_F(UploadFlow, AFirstBlockThatCannotBeTakenEndsTheUploadWithItsReason) {
     for (const fault& f : faults) {
         SetUp();
         const std::string name = f.name;
-        session loop(options);
+        session& loop = the_session();
         if (name == "another type") {
             begin_get(loop, file_type_pa, 1);
             unit_describes_eeprom(9, 1, 300, 0);
@@ -451,17 +449,17 @@ TEST_F(UploadFlow, AFirstBlockThatCannotBeTakenEndsTheUploadWithItsReason) {
             unit_sends_block(0, pattern(512));
         } else {
             // An earlier EEPROM's size must not be taken for this one's.
-            firmware_operation.file_size = 300;
-            firmware_operation.file_crc = crc_of(pattern(300));
+            op().file_size = 300;
+            op().file_crc = crc_of(pattern(300));
             begin_get(loop, file_type_charger, 0);
             unit_sends_block(0, pattern(300));
         }
         loop.pass();
         EXPECT_EQ(out.text(), f.line) << name;
         EXPECT_EQ(loop.op_state, operation_state::idle) << name;
-        EXPECT_EQ(firmware_operation.redraw_request, 1) << name;
-        EXPECT_FALSE(firmware_operation.block_received.test()) << name;
-        EXPECT_TRUE(operation_failed()) << name;
+        EXPECT_EQ(op().redraw_request, 1) << name;
+        EXPECT_FALSE(op().block_received.test()) << name;
+        EXPECT_TRUE(operation_failed(u())) << name;
         EXPECT_EQ(sent(sub_code::FILE_REQ).size(), 1u) << name;
         EXPECT_FALSE(fs::exists("out") && !fs::is_empty("out")) << name;
     }
@@ -474,16 +472,16 @@ TEST_F(UploadFlow, ASizeBeyondWhatBlockNumbersCountIsRefusedWithTheSize) {
     const std::string refused = " is reported as 4294967295 bytes, in 8388608 blocks of 512 "
                                 "bytes: more than Kestrel can fetch (65536 blocks, 33554432 "
                                 "bytes). Nothing is fetched\n";
-    session loop(options);
+    session& loop = the_session();
     fpga_image_of_bank2(512);
-    banks[2].fpga.size = 0xFFFFFFFFu;
-    EXPECT_FALSE(::begin_get(file_type_fpga, 2, loop.op_state));
+    u().banks[2].fpga.size = 0xFFFFFFFFu;
+    EXPECT_FALSE(::begin_get(u(), file_type_fpga, 2, loop.op_state));
     EXPECT_EQ(out.take(), "The FPGA image of bank 2" + refused);
     EXPECT_TRUE(FakeClockAndLink::sent().empty());
-    EXPECT_TRUE(operation_failed());
+    EXPECT_TRUE(operation_failed(u()));
 
     SetUp();
-    session eeprom(options);
+    session& eeprom = the_session();
     begin_get(eeprom, file_type_pa, 1);
     unit_describes_eeprom(file_type_pa, 1, 0xFFFFFFFFu, 0);
     unit_sends_block(0, pattern(512));
@@ -496,7 +494,7 @@ TEST_F(UploadFlow, ASizeBeyondWhatBlockNumbersCountIsRefusedWithTheSize) {
 
 TEST_F(UploadFlow, AnOutputFolderThatCannotBeMadeEndsTheUploadAtTheFirstBlock) {
     write_file("out", text_bytes("a file where the folder should be"));
-    session loop(options);
+    session& loop = the_session();
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     unit_sends_block(0, image);
@@ -504,9 +502,9 @@ TEST_F(UploadFlow, AnOutputFolderThatCannotBeMadeEndsTheUploadAtTheFirstBlock) {
     EXPECT_EQ(out.text(), "Could not create " + output_path("out", "FW_Bank2.bin") +
                               " \nError -1 writing to file FW_Bank2.bin in out\n");
     EXPECT_EQ(loop.op_state, operation_state::idle);
-    EXPECT_EQ(firmware_operation.redraw_request, 1);
+    EXPECT_EQ(op().redraw_request, 1);
     EXPECT_EQ(sent(sub_code::FILE_REQ).size(), 1u);  // block 1 is not asked for
-    EXPECT_TRUE(operation_failed());
+    EXPECT_TRUE(operation_failed(u()));
     EXPECT_TRUE(fs::is_regular_file("out"));
 }
 
@@ -515,7 +513,7 @@ TEST_F(UploadFlow, AFailedReadLeavesAnEarlierWholeImageAndASuccessfulOneReplaces
     const bytes earlier = text_bytes("the image read yesterday");
     write_file(fw2, earlier);
     {
-        session loop(options);
+        session& loop = the_session();
         const bytes image = fpga_image_of_bank2(1300);
         begin_get(loop, file_type_fpga, 2);
         unit_sends_block(0, image);
@@ -529,7 +527,7 @@ TEST_F(UploadFlow, AFailedReadLeavesAnEarlierWholeImageAndASuccessfulOneReplaces
         EXPECT_EQ(count_of(out.take(), removal_line("out", "FW_Bank2.bin")), 1u);
     }
     {
-        session loop(options);
+        session& loop = the_session();
         const bytes image = fpga_image_of_bank2(1300, 7);
         begin_get(loop, file_type_fpga, 2);
         send_blocks(loop, image);
@@ -542,7 +540,7 @@ TEST_F(UploadFlow, AFailedReadLeavesAnEarlierWholeImageAndASuccessfulOneReplaces
 TEST_F(UploadFlow, AStaleTemporaryFileIsNotPartOfTheNewImage) {
     fs::create_directory("out");
     write_file(fw2_part, bytes(5000, 0x55));  // left by a run that was killed
-    session loop(options);
+    session& loop = the_session();
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     send_blocks(loop, image);
@@ -553,7 +551,7 @@ TEST_F(UploadFlow, AStaleTemporaryFileIsNotPartOfTheNewImage) {
 }
 
 TEST_F(UploadFlow, QuittingInTheMiddleRemovesTheUnfinishedFileAtTheEndOfTheRun) {
-    session loop(options);
+    session& loop = the_session();
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     unit_sends_block(0, image);
@@ -566,17 +564,17 @@ TEST_F(UploadFlow, QuittingInTheMiddleRemovesTheUnfinishedFileAtTheEndOfTheRun) 
     EXPECT_EQ(out.take(), removal_line("out", "FW_Bank2.bin"));
     EXPECT_FALSE(fs::exists(fw2_part));
     EXPECT_FALSE(fs::exists(fw2));
-    EXPECT_FALSE(output_unfinished());
+    EXPECT_FALSE(u().output.unfinished());
 }
 
 TEST_F(UploadFlow, ALogRightAfterAnUploadAsksForBlockZero) {
-    session loop(options);
+    session& loop = the_session();
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     send_blocks(loop, image);
     ASSERT_EQ(loop.op_state, operation_state::idle);
-    ASSERT_EQ(firmware_operation.expected_seq, 2u);
-    begin_log(false, loop.op_state);
+    ASSERT_EQ(op().expected_seq, 2u);
+    begin_log(u(), false, loop.op_state);
     const auto asks = sent(sub_code::LOG_REQ);
     ASSERT_EQ(asks.size(), 1u);
     EXPECT_EQ(asks[0].bytes[log_req_at::block], 0);
@@ -591,7 +589,7 @@ TEST_F(UploadFlow, ALogRightAfterAnUploadAsksForBlockZero) {
 
 class LogFlow : public TransferBench {
 protected:
-    static bytes entries(int count) {
+    bytes entries(int count) {
         bytes all(static_cast<std::size_t>(count) * 80, 0);
         for (int k = 0; k < count; ++k) {
             std::snprintf(reinterpret_cast<char*>(all.data() + k * 80), 80, "entry %d", k);
@@ -601,13 +599,13 @@ protected:
 };
 
 TEST_F(LogFlow, ALostLogBlockIsAskedForAgainWhileTheBudgetLasts) {
-    session loop(options);
-    budgets.log = 2;
-    firmware_operation.verbose_level = 1;
-    firmware_operation.batch_mode = 1;
-    firmware_operation.output_folder.assign("run");
+    session& loop = the_session();
+    u().budgets.log = 2;
+    op().verbose_level = 1;
+    op().batch_mode = 1;
+    op().output_folder.assign("run");
     const bytes log_entries = entries(12);
-    begin_log(false, loop.op_state);
+    begin_log(u(), false, loop.op_state);
     unit_sends_log_block(0, 12, 16, 8, log_entries);
     loop.pass();
     out.take();
@@ -618,25 +616,25 @@ TEST_F(LogFlow, ALostLogBlockIsAskedForAgainWhileTheBudgetLasts) {
     ASSERT_EQ(asks.size(), 3u);
     EXPECT_EQ(asks[2].bytes[log_req_at::block], 1);
     EXPECT_EQ(out.take(), "state12_retry seq no: 1\n\r");
-    EXPECT_EQ(budgets.log, 1);
+    EXPECT_EQ(u().budgets.log, 1);
     unit_sends_log_block(1, 12, 16, 8, log_entries);
     loop.pass();
     EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(content_of(fs::path("run") / "log.txt"), log_entries);
-    EXPECT_FALSE(operation_failed());
+    EXPECT_FALSE(operation_failed(u()));
 }
 
 TEST_F(LogFlow, ACommandLineRunKeepsItsFolderAndAnInteractiveRunMakesANewOne) {
     for (const int batch : {1, 0}) {
         SetUp();
-        session loop(options);
-        firmware_operation.batch_mode = batch;
-        firmware_operation.output_folder.assign("run");
-        begin_log(false, loop.op_state);
+        session& loop = the_session();
+        op().batch_mode = batch;
+        op().output_folder.assign("run");
+        begin_log(u(), false, loop.op_state);
         unit_sends_log_block(0, 3, 8, 8, entries(3));
         loop.pass();
         EXPECT_EQ(loop.op_state, operation_state::idle);
-        const std::string used = firmware_operation.output_folder.c_str();
+        const std::string used = op().output_folder.c_str();
         if (batch != 0) {
             EXPECT_EQ(used, "run");
         } else {
@@ -650,26 +648,26 @@ TEST_F(LogFlow, ACommandLineRunKeepsItsFolderAndAnInteractiveRunMakesANewOne) {
 
 TEST_F(LogFlow, ALogThatCannotBeWrittenCountsAsAFailure) {
     write_file("run", text_bytes("a file where the folder should be"));
-    session loop(options);
-    firmware_operation.batch_mode = 1;
-    firmware_operation.output_folder.assign("run");
-    begin_log(false, loop.op_state);
+    session& loop = the_session();
+    op().batch_mode = 1;
+    op().output_folder.assign("run");
+    begin_log(u(), false, loop.op_state);
     out.take();
     unit_sends_log_block(0, 3, 8, 8, entries(3));
     loop.pass();
     EXPECT_EQ(out.text(), "Could not create " + output_path("run", "log.txt") + " \n");
     EXPECT_EQ(loop.op_state, operation_state::idle);
-    EXPECT_EQ(firmware_operation.expected_seq, 0u);
-    EXPECT_TRUE(operation_failed());
+    EXPECT_EQ(op().expected_seq, 0u);
+    EXPECT_TRUE(operation_failed(u()));
     EXPECT_EQ(loop.exit_status(), exit_operation_failed);
-    EXPECT_FALSE(output_unfinished());
+    EXPECT_FALSE(u().output.unfinished());
 }
 
 TEST_F(LogFlow, AnEmptyLogGivesAnEmptyFileAndAnEmptyListing) {
-    session loop(options);
-    firmware_operation.batch_mode = 1;
-    firmware_operation.output_folder.assign("run");
-    begin_log(false, loop.op_state);
+    session& loop = the_session();
+    op().batch_mode = 1;
+    op().output_folder.assign("run");
+    begin_log(u(), false, loop.op_state);
     loop.op_state = operation_state::fetching_log_to_view;
     unit_sends_log_block(0, 0, 8, 8, {});
     loop.pass();
@@ -678,8 +676,8 @@ TEST_F(LogFlow, AnEmptyLogGivesAnEmptyFileAndAnEmptyListing) {
     const fs::path file = fs::path("run") / "log.txt";
     ASSERT_TRUE(fs::exists(file));
     EXPECT_EQ(fs::file_size(file), 0u);
-    EXPECT_EQ(firmware_operation.redraw_request, 0);  // the listing stays on screen
-    EXPECT_FALSE(operation_failed());
+    EXPECT_EQ(op().redraw_request, 0);  // the listing stays on screen
+    EXPECT_FALSE(operation_failed(u()));
 }
 
 // ---- Command-line runs -------------------------------------------------------------------
@@ -692,10 +690,10 @@ protected:
         parse_test_command_line(options, block, out, args);
     }
     // Start-up and connection with the unit running from `bank`; bank 2's FPGA image as given.
-    static void connect(session& loop, std::uint8_t bank, std::uint32_t fpga2_size = 0,
+    void connect(session& loop, std::uint8_t bank, std::uint32_t fpga2_size = 0,
                         std::uint32_t fpga2_crc = 0) {
         loop.start("tester", 0, false, false);
-        ASSERT_EQ(firmware_operation.batch_mode, 1);
+        ASSERT_EQ(op().batch_mode, 1);
         unit_reports_boot(bank);
         ASSERT_TRUE(loop.pass());
         unit_reports_flash(fpga2_size, fpga2_crc);
@@ -704,13 +702,13 @@ protected:
     }
     // Idle passes until the next operation has started (an option such as /bank takes a pass
     // of its own and starts nothing).
-    static void start_next(session& loop) {
+    void start_next(session& loop) {
         for (int k = 0; k < 10 && loop.op_state == operation_state::idle; ++k) {
             ASSERT_TRUE(loop.pass());
         }
     }
     // Passes until the loop ends; false when it did not end within `limit` passes.
-    static bool run_to_the_end(session& loop, int limit = 100) {
+    bool run_to_the_end(session& loop, int limit = 100) {
         for (int k = 0; k < limit; ++k) {
             FakeClockAndLink::now_ms() += 100;
             if (!loop.pass()) {
@@ -720,7 +718,7 @@ protected:
         return false;
     }
     // Serves a download the way the unit does, up to the end of the bank refresh.
-    static void serve_download(session& loop, bool fail_at_second_chunk = false) {
+    void serve_download(session& loop, bool fail_at_second_chunk = false) {
         for (int guard = 0; guard < 200 && loop.op_state != operation_state::idle; ++guard) {
             FakeClockAndLink::now_ms() += 10;
             switch (loop.op_state) {
@@ -731,7 +729,7 @@ protected:
                 unit_answers(sub_code::FIRMWARE_INFO_ACK);
                 break;
             case operation_state::awaiting_chunk_answer:
-                if (fail_at_second_chunk && firmware_operation.seq_no == 2) {
+                if (fail_at_second_chunk && op().seq_no == 2) {
                     unit_answers(sub_code::DL_FAIL, {0, 1});
                 } else {
                     unit_answers(sub_code::DL_ACK, {0, 0});
@@ -752,7 +750,7 @@ protected:
 
 TEST_F(BatchTransfer, AGetRunRebootsIntoTheLoaderFetchesTheImageAndEndsWithZero) {
     parse({"+get_fw", "/bank", "2"});
-    session loop(options);
+    session& loop = the_session();
     const bytes image = pattern(1300, 4);
     connect(loop, 1, 1300, crc_of(image));
     out.take();
@@ -773,14 +771,14 @@ TEST_F(BatchTransfer, AGetRunRebootsIntoTheLoaderFetchesTheImageAndEndsWithZero)
     EXPECT_TRUE(run_to_the_end(loop));
     loop.finish();
     EXPECT_EQ(loop.exit_status(), 0);
-    const std::string run_folder = firmware_operation.output_folder.c_str();
+    const std::string run_folder = op().output_folder.c_str();
     EXPECT_EQ(content_of(fs::path(run_folder) / "FW_Bank2.bin"), image);
     EXPECT_EQ(out.text(), "");
 }
 
 TEST_F(BatchTransfer, AFailedGetMakesTheRunEndWithFourAfterTheOperationsThatFollow) {
     parse({"+get_fw", "/bank", "2", "+get_log"});
-    session loop(options);
+    session& loop = the_session();
     const bytes image = pattern(1300, 4);
     connect(loop, 0, 1300, crc_of(image));
     ASSERT_TRUE(loop.pass());
@@ -790,7 +788,7 @@ TEST_F(BatchTransfer, AFailedGetMakesTheRunEndWithFourAfterTheOperationsThatFoll
     unit_answers(sub_code::FILE_FAILED, {1, 0, 0, 0x05, 0x14, 1, 1});
     loop.pass();
     ASSERT_EQ(loop.op_state, operation_state::idle);
-    const std::string run_folder = firmware_operation.output_folder.c_str();
+    const std::string run_folder = op().output_folder.c_str();
     EXPECT_FALSE(fs::exists(fs::path(run_folder) / "FW_Bank2.bin"));
     EXPECT_FALSE(fs::exists(unfinished_path((fs::path(run_folder) / "FW_Bank2.bin").string())));
     // The run goes on with the log, which succeeds; the status still tells of the failure.
@@ -808,7 +806,7 @@ TEST_F(BatchTransfer, TwoDownloadsEachStartAtChunkZeroAndEachEndsWithTheBankRefr
     write_file("a.bin", pattern(1100, 1));
     write_file("b.srec", pattern(600, 2));
     parse({"/load_fw", "a.bin", "/load_sw", "b.srec", "/bank", "3", "/comment", "night build"});
-    session loop(options);
+    session& loop = the_session();
     connect(loop, 0);
     out.take();
     FakeClockAndLink::sent().clear();
@@ -848,7 +846,7 @@ TEST_F(BatchTransfer, TwoDownloadsEachStartAtChunkZeroAndEachEndsWithTheBankRefr
 TEST_F(BatchTransfer, AFailedDownloadStillRefreshesTheBanksAndTheRunEndsWithFour) {
     write_file("a.bin", pattern(1100, 1));
     parse({"/load_fw", "a.bin", "/bank", "2"});
-    session loop(options);
+    session& loop = the_session();
     connect(loop, 0);
     ASSERT_TRUE(loop.pass());
     serve_download(loop, true);
@@ -866,7 +864,7 @@ TEST_F(BatchTransfer, ARunThatCannotConnectEndsWithFourAndAnInteractiveOneWithZe
         if (batch) {
             parse({"+get_log"});
         }
-        session loop(options);
+        session& loop = the_session();
         loop.start("", 0, false, false);
         bool ended = false;
         for (int k = 0; k < 400 && !ended; ++k) {
@@ -874,19 +872,19 @@ TEST_F(BatchTransfer, ARunThatCannotConnectEndsWithFourAndAnInteractiveOneWithZe
             ended = !loop.pass();
         }
         EXPECT_EQ(ended, batch);
-        EXPECT_EQ(firmware_operation.link_state, link_not_connected);
-        EXPECT_TRUE(operation_failed());
+        EXPECT_EQ(op().link_state, link_not_connected);
+        EXPECT_TRUE(operation_failed(u()));
         EXPECT_EQ(loop.exit_status(), batch ? exit_operation_failed : 0) << batch;
         EXPECT_TRUE(sent(sub_code::LOG_REQ).empty());
     }
 }
 
 TEST_F(BatchTransfer, AStartedRunForgetsTheFailuresOfAnEarlierOne) {
-    note_operation_failed("an earlier run");
+    note_operation_failed(u(), "an earlier run");
     parse({"+get_log"});
-    session loop(options);
+    session& loop = the_session();
     connect(loop, 0);
-    EXPECT_FALSE(operation_failed());
+    EXPECT_FALSE(operation_failed(u()));
     ASSERT_TRUE(loop.pass());
     unit_sends_log_block(0, 1, 8, 8, text_bytes("one"));
     loop.pass();

@@ -1,0 +1,65 @@
+// One unit as the loader knows it: everything about it in one object, handed to every step of
+// the loader, as a device context is in the serial tools of this field. Its link and the
+// inbox the link's receiver hands answers to; the loader record with its texts and flags; the
+// bank table and the log; the request templates and the transfer buffers; the retry budgets
+// and the keep-alive; the download's image, the upload's running CRC-32 and read-back; the
+// output file being written and the files written; and the outcome of its operations. Main
+// thread only, except the inbox, whose queue the receiver thread fills.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "files/output_files.h"
+#include "files/written_files.h"
+#include "link/unit_link.h"
+#include "platform/result.h"
+#include "protocol/answers.h"
+#include "protocol/bank_records.h"
+#include "protocol/loader_state.h"
+#include "protocol/messages.h"
+#include "protocol/run_outcome.h"
+#include "protocol/upload.h"
+#include "protocol/waiting.h"
+
+struct unit {
+    explicit unit(unit_link& unit_link);
+    unit(const unit&) = delete;
+    unit& operator=(const unit&) = delete;
+
+    unit_link& link;
+    answer_inbox inbox;
+    std::optional<result> link_failure;  // the first failure of the link, once seen
+
+    firmware_operation_record op;
+    bank_info_array banks{};
+    bank_notes_array notes{};
+    bank_reports reports;
+    log_area log_buffer{};
+    log_block_report log_report{};  // what the last block of the log said
+
+    request_templates requests;
+    dl_data_buffer block_buffer;  // the DL_DATA going out
+    file_block received_block;    // the last FILE_ACK taken in
+
+    retry_budgets budgets;
+    silence_watch silence;
+
+    std::vector<std::uint8_t> image;  // the download's file, read whole
+    bool download_completed = false;  // the last download had every chunk acknowledged
+    upload_state upload;
+    output_writer output;
+    written_file_list written;
+    run_outcome outcome;
+};
+
+// Takes every answer the receiver has handed in and applies it: payloads stored, flags raised.
+// A link failure among them is kept in link_failure. Returns how many were applied.
+std::size_t take_answers(unit& u);
+
+// Applies one answer to the unit's state.
+void apply_answer(unit& u, const answer& a);
+
+// The trace level of the loader and of the link's receiver.
+void set_verbose_level(unit& u, std::uint8_t level);
