@@ -95,14 +95,17 @@ scanned<std::int32_t> scan_signed(const char* text) {
         return {scan_outcome::out_of_range, 0};
     }
     const auto magnitude = static_cast<std::int64_t>(number->magnitude);
-    return {scan_outcome::number, static_cast<std::int32_t>(number->negative ? -magnitude : magnitude)};
+    const std::int64_t value = number->negative ? -magnitude : magnitude;
+    return {scan_outcome::number, static_cast<std::int32_t>(value)};
 }
 
 scanned<std::uint32_t> scan_unsigned(const char* text) {
     return unsigned_result(scan_integer(text, 10));
 }
 
-scanned<std::uint32_t> scan_hex(const char* text) { return unsigned_result(scan_integer(text, 16)); }
+scanned<std::uint32_t> scan_hex(const char* text) {
+    return unsigned_result(scan_integer(text, 16));
+}
 
 scanned<float> scan_float(const char* text) {
     const char* p = skip_space(text);

@@ -90,7 +90,8 @@ json operations_json(const run_journal& journal) {
 json files_json(const unit& u) {
     json list = json::array();
     for (const written_file& file : u.written) {
-        list.push_back({{"path", text_of(file.path)}, {"size", file.size}, {"crc32", hex32(file.crc32)}});
+        list.push_back(
+            {{"path", text_of(file.path)}, {"size", file.size}, {"crc32", hex32(file.crc32)}});
     }
     return list;
 }

@@ -51,7 +51,7 @@ const char* default_bitstream(int board_type) {
 // The card link: find the card, read the bitstream, configure the card, then hand its window
 // to the card's link. Every failure ends the run.
 std::unique_ptr<unit_link> open_card_link(const option_table& options) {
-    if (card.DetectCard() != CADMXRCWrapper::status_ok) {
+    if (!card.DetectCard()) {
         process_exit(exit_no_card);
     }
     std::string bitstream_file;
@@ -63,14 +63,14 @@ std::unique_ptr<unit_link> open_card_link(const option_table& options) {
         out_printf("Unknown firmware version.\n");
         process_exit(exit_unknown_board);
     }
-    if (card.ReadBitstream(bitstream_file) != CADMXRCWrapper::status_ok) {
+    if (!card.ReadBitstream(bitstream_file)) {
         process_exit(exit_card_setup_failed);
     }
     if (options[opt_card].given || options[opt_index].given) {
         out_printf("Neither /card nor /index are supported anymore. Default is index 0\n");
         process_exit(exit_card_options_retired);
     }
-    if (card.OpenAndConfigure() != CADMXRCWrapper::status_ok) {
+    if (!card.OpenAndConfigure()) {
         process_exit(exit_card_setup_failed);
     }
     const std::size_t rx_data = card.board_type() == 6 ? card_rx_data_v6 : card_rx_data_v2;

@@ -15,13 +15,14 @@ bool refuse_too_large(const std::string& name, std::uint64_t size) {
     if (size <= max_load_size) {
         return false;
     }
-    out_printf("File %s is too large to load (%llu bytes, at most %llu)\n", visible_text(name).c_str(),
+    out_printf("File %s is too large to load (%llu bytes, at most %llu)\n",
+               visible_text(name).c_str(),
                static_cast<unsigned long long>(size),
                static_cast<unsigned long long>(max_load_size));
     return true;
 }
 
-int load_file_to_memory(const std::string& name, std::vector<std::uint8_t>& image) {
+result load_file_to_memory(const std::string& name, std::vector<std::uint8_t>& image) {
     release_image(image);
 
     // A directory is refused as Windows refuses to open one; a device or a FIFO is refused too
@@ -29,10 +30,10 @@ int load_file_to_memory(const std::string& name, std::vector<std::uint8_t>& imag
     const std::optional<file_status> status = get_file_status(name);
     if (!status || status->kind != file_kind::regular) {
         out_printf("Could not open %s \n", visible_text(name).c_str());
-        return -1;
+        return result::failure(result_kind::io_failed, "Could not open " + name);
     }
     if (refuse_too_large(name, status->size)) {
-        return -1;
+        return result::failure(result_kind::refused, "File " + name + " is too large to load");
     }
     os_error error;
     bool read = false;
@@ -48,9 +49,9 @@ int load_file_to_memory(const std::string& name, std::vector<std::uint8_t>& imag
     if (!read || image.empty() || image.size() > max_load_size) {
         out_printf("Could not read %s \n", visible_text(name).c_str());
         release_image(image);
-        return -1;
+        return result::failure(result_kind::io_failed, "Could not read " + name, error);
     }
-    return 0;
+    return result::success();
 }
 
 void release_image(std::vector<std::uint8_t>& image) { std::vector<std::uint8_t>().swap(image); }

@@ -10,6 +10,11 @@
 
 namespace {
 
+// A step of the card that failed (its message was printed where it failed).
+result card_failed() {
+    return result::failure(result_kind::link_failed, "the card could not be set up");
+}
+
 constexpr std::uint32_t card_index = 0;
 constexpr std::uint32_t window_index = 0;
 constexpr std::uint64_t window_length = 0x8000;
@@ -203,27 +208,27 @@ bool CADMXRCWrapper::detect_admxrc3() {
     return true;
 }
 
-std::uint32_t CADMXRCWrapper::detect_admxrc2() {
+result CADMXRCWrapper::detect_admxrc2() {
     library_ = loader_.load(admxrc2_library_name());
     if (library_ == nullptr) {
         out_printf("%s not found.\n", admxrc2_library_name());
-        return status_failed;
+        return card_failed();
     }
     if (!bind_admxrc2(library_)) {
-        return status_failed;
+        return card_failed();
     }
     admxrc_status status = admxrc2_.open_card_by_index(card_index, &card2_);
     if (status != admxrc_success) {
         card2_ = 0;
         out_printf("ADMXRC2 card not found, ERROR = %s.\n", admxrc2_text(status).c_str());
-        return status_failed;
+        return card_failed();
     }
     // A card opened here but refused is closed again: nothing else would close it, because
     // the wrapper only closes the card of a detected board type.
     const auto give_up = [this] {
         admxrc2_.close_card(card2_);
         card2_ = 0;
-        return status_failed;
+        return card_failed();
     };
     admxrc2_card_info info{};
     status = admxrc2_.get_card_info(card2_, &info);
@@ -242,17 +247,17 @@ std::uint32_t CADMXRCWrapper::detect_admxrc2() {
                    board_code_v2, board_code_v5, info.board_type);
         return give_up();
     }
-    return status_ok;
+    return result::success();
 }
 
-std::uint32_t CADMXRCWrapper::DetectCard() {
+result CADMXRCWrapper::DetectCard() {
     if (detect_admxrc3()) {
-        return status_ok;
+        return result::success();
     }
     return detect_admxrc2();
 }
 
-std::uint32_t CADMXRCWrapper::ReadBitstream(const std::string& file_name) {
+result CADMXRCWrapper::ReadBitstream(const std::string& file_name) {
     bitstream_.clear();
     bitstream_.shrink_to_fit();
     bitstream_length_ = 0;
@@ -261,7 +266,7 @@ std::uint32_t CADMXRCWrapper::ReadBitstream(const std::string& file_name) {
         const admxrc_status status = admxrc3_.load_bitstream(file_name.c_str(), &loaded);
         if (status != admxrc_success) {
             out_printf(bitstream_failed, admxrc3_text(status).c_str(), file_name.c_str());
-            return status_failed;
+            return card_failed();
         }
         if (loaded.data != nullptr) {
             bitstream_.assign(loaded.data, loaded.data + loaded.length);
@@ -276,7 +281,7 @@ std::uint32_t CADMXRCWrapper::ReadBitstream(const std::string& file_name) {
                 text.resize(error_text_limit);
             }
             out_printf(bitstream_failed, text.c_str(), file_name.c_str());
-            return status_failed;
+            return card_failed();
         }
         if (board_type_ == 2) {
             // The older card takes each configuration byte with its bits in the other order.
@@ -294,27 +299,27 @@ std::uint32_t CADMXRCWrapper::ReadBitstream(const std::string& file_name) {
         }
     }
     bitstream_length_ = static_cast<std::uint32_t>(bitstream_.size());
-    return status_ok;
+    return result::success();
 }
 
-std::uint32_t CADMXRCWrapper::open_and_configure_v6() {
+result CADMXRCWrapper::open_and_configure_v6() {
     if (card3_ != 0) {
         const admxrc_status closed = admxrc3_.close(card3_);
         card3_ = 0;
         if (closed != admxrc_success) {
             out_printf(close_failed);
-            return status_failed;
+            return card_failed();
         }
     }
     admxrc_status status = admxrc3_.open(card_index, &card3_);
     if (status != admxrc_success) {
         card3_ = 0;
         out_printf(" ADMXRC card not found, ERROR = %s.\n", admxrc3_text(status).c_str());
-        return status_failed;
+        return card_failed();
     }
     const auto give_up = [this] {
         close_card3();
-        return status_failed;
+        return card_failed();
     };
     admxrc3_card_info info{};
     status = admxrc3_.get_card_info_ex(card3_, &info);
@@ -343,40 +348,40 @@ std::uint32_t CADMXRCWrapper::open_and_configure_v6() {
         return give_up();
     }
     mapped_window{window_}.load(card_first_register);
-    return status_ok;
+    return result::success();
 }
 
-std::uint32_t CADMXRCWrapper::open_and_configure_v2() {
-    if (CloseCard() != status_ok) {
-        return status_failed;
+result CADMXRCWrapper::open_and_configure_v2() {
+    if (!CloseCard()) {
+        return card_failed();
     }
     admxrc_status status = admxrc2_.open_card_by_index(card_index, &card2_);
     if (status != admxrc_success) {
         card2_ = 0;
         out_printf("ADMXRC card not found, ERROR = %s.\n", admxrc2_text(status).c_str());
-        return status_failed;
+        return card_failed();
     }
     admxrc2_card_info info{};
     status = admxrc2_.get_card_info(card2_, &info);
     if (status != admxrc_success) {
         out_printf(card_info_failed, admxrc2_text(status).c_str());
-        return status_failed;
+        return card_failed();
     }
     const std::uint32_t expected = board_type_ == 5 ? board_code_v5 : board_code_v2;
     if (info.board_type != expected) {
         out_printf(wrong_v6_board, board_code_v2, board_code_v5, info.board_type);
-        return status_failed;
+        return card_failed();
     }
     status = admxrc2_.set_clock_rate(card2_, clock_index, static_cast<double>(clock_hz_), nullptr);
     if (status != admxrc_success) {
         out_printf("Failed to set ADMXRC clock, ERROR = %s.\n", admxrc2_text(status).c_str());
-        return status_failed;
+        return card_failed();
     }
     admxrc2_space_info space{};
     status = admxrc2_.get_space_info(card2_, space_index, &space);
     if (status != admxrc_success) {
         out_printf("Failed to get ADMXRC space info, ERROR = %s.\n", admxrc2_text(status).c_str());
-        return status_failed;
+        return card_failed();
     }
     window_ = static_cast<volatile std::uint32_t*>(space.virtual_address);
     {
@@ -387,13 +392,13 @@ std::uint32_t CADMXRCWrapper::open_and_configure_v2() {
     if (status != admxrc_success) {
         out_printf("Failed to configure FPGA with bitstream file, ERROR = %s.\n",
                    admxrc2_text(status).c_str());
-        return status_failed;
+        return card_failed();
     }
     mapped_window{window_}.load(card_first_register);
-    return status_ok;
+    return result::success();
 }
 
-std::uint32_t CADMXRCWrapper::OpenAndConfigure() {
+result CADMXRCWrapper::OpenAndConfigure() {
     switch (board_type_) {
         case 6:
             return open_and_configure_v6();
@@ -401,37 +406,37 @@ std::uint32_t CADMXRCWrapper::OpenAndConfigure() {
         case 5:
             return open_and_configure_v2();
         default:
-            return status_failed;
+            return card_failed();
     }
 }
 
-std::uint32_t CADMXRCWrapper::CloseCard() {
+result CADMXRCWrapper::CloseCard() {
     switch (board_type_) {
         case 0:
-            return status_ok;
+            return result::success();
         case 6:
             if (card3_ == 0) {
-                return status_ok;
+                return result::success();
             }
             if (admxrc3_.close(card3_) != admxrc_success) {
-                return status_failed;
+                return card_failed();
             }
             card3_ = 0;
-            return status_ok;
+            return result::success();
         case 2:
         case 5: {
             if (card2_ == 0) {
-                return status_ok;
+                return result::success();
             }
             const admxrc_status status = admxrc2_.close_card(card2_);
             card2_ = 0;
             if (status != admxrc_success) {
                 out_printf(close_failed);
-                return status_failed;
+                return card_failed();
             }
-            return status_ok;
+            return result::success();
         }
         default:
-            return status_failed;
+            return card_failed();
     }
 }

@@ -9,12 +9,10 @@
 
 #include "link/admxrc_api.h"
 #include "link/driver_loader.h"
+#include "platform/result.h"
 
 class CADMXRCWrapper {
 public:
-    static constexpr std::uint32_t status_ok = 0;
-    static constexpr std::uint32_t status_failed = 0x1010;
-
     // Nothing is loaded or opened until DetectCard.
     explicit CADMXRCWrapper(driver_loader& loader = system_driver_loader());
     // Closes the card and releases the library.
@@ -25,17 +23,19 @@ public:
     // The mapped register window; valid after OpenAndConfigure.
     virtual volatile std::uint32_t* GetWindow();
 
+    // Each step prints its failure as it happens and returns a result of kind link_failed.
+    //
     // Binds a driver library and finds a supported card, which stays open; sets board_type to
     // 6 (ADMXRC3), 5 or 2 (ADMXRC2).
-    std::uint32_t DetectCard();
+    result DetectCard();
     // Reads the FPGA configuration from the file into the wrapper's own buffer: through the
     // library on board type 6, as the file's bytes otherwise (each byte bit-reversed on board
     // type 2).
-    std::uint32_t ReadBitstream(const std::string& file_name);
+    result ReadBitstream(const std::string& file_name);
     // Opens the card afresh, sets its clock (types 2 and 5), maps the window and configures
     // the FPGA.
-    std::uint32_t OpenAndConfigure();
-    std::uint32_t CloseCard();
+    result OpenAndConfigure();
+    result CloseCard();
 
     int board_type() const { return board_type_; }
     float clock_hz() const { return clock_hz_; }
@@ -49,11 +49,11 @@ private:
     bool bind_admxrc2(library_handle library);
     void forget_admxrc3();
     bool detect_admxrc3();
-    std::uint32_t detect_admxrc2();
+    result detect_admxrc2();
     bool admxrc3_version_accepted();
     void close_card3();
-    std::uint32_t open_and_configure_v6();
-    std::uint32_t open_and_configure_v2();
+    result open_and_configure_v6();
+    result open_and_configure_v2();
     std::string admxrc3_text(admxrc_status status) const;
     std::string admxrc2_text(admxrc_status status) const;
 

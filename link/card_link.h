@@ -10,10 +10,9 @@
 #include <memory>
 
 #include "link/frame.h"
-#include "link/unit_link.h"
-#include "platform/thread.h"
+#include "link/receiving_link.h"
 
-class card_unit_link final : public unit_link {
+class card_unit_link final : public receiving_link {
 public:
     // The window of the configured card and its receive register (card_rx_data_v2 or _v6).
     card_unit_link(volatile std::uint32_t* window, std::size_t rx_data);
@@ -28,20 +27,10 @@ public:
     bool is_serial() const override { return false; }
     line_mode mode() const override { return line_mode::none; }
     void set_mode(line_mode) override {}
-    std::uint32_t last_heard() const override {
-        return last_heard_.load(std::memory_order_acquire);
-    }
-    void mark_heard(std::uint32_t tick) override {
-        last_heard_.store(tick, std::memory_order_release);
-    }
     result start(link_listener& listener) override;
-    bool stop(std::uint32_t wait_ms) override;
 
 private:
     volatile std::uint32_t* window_;
     std::size_t rx_data_;
     std::unique_ptr<std::array<std::uint8_t, rx_buffer_size>> rx_;  // receiver thread only
-    std::atomic<std::uint32_t> last_heard_{0};
-    std::atomic<bool> stop_{false};
-    os_thread thread_;
 };

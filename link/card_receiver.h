@@ -70,14 +70,14 @@ bool card_receive_message(const Window& window, std::size_t rx_data,
     return true;
 }
 
-// The receiver over a window: start, then poll until told to stop, sleeping 2 ms after an
-// empty poll and none between messages that keep arriving.
-template <class Window>
+// The receiver over a window: start, then poll until `stopping()` says to stop, sleeping 2 ms
+// after an empty poll and none between messages that keep arriving.
+template <class Window, class Stopping>
 void run_card_receiver(const Window& window, std::size_t rx_data, card_receiver_context& context,
-                       const std::atomic<bool>& stop) {
+                       Stopping stopping) {
     card_receiver_start(window);
     sleep_ms(card_receiver_poll_ms);
-    while (!stop.load(std::memory_order_acquire)) {
+    while (!stopping()) {
         if (!card_receive_message(window, rx_data, context)) {
             sleep_ms(card_receiver_poll_ms);
         }

@@ -28,5 +28,5 @@ result comm_failure(int code, const os_error& system, const std::string& port_na
     if (system.code != 0 || !system.text.empty()) {
         line += ": " + system.text + " (system error " + std::to_string(system.code) + ")";
     }
-    return result::failure(result_kind::port_failed, std::move(line), system, code);
+    return result::failure(result_kind::link_failed, std::move(line), system, code);
 }

@@ -22,7 +22,7 @@ enum comm_error_code : int {
     comm_clear_error_failed = 18,  // asking the driver for received bytes (the port has gone)
 };
 
-// What a failing port operation returns: a result of kind port_failed whose message is the
+// What a failing port operation returns: a result of kind link_failed whose message is the
 // line that reports it, "Serial port COM3: cannot open the port (error 8): No such file or
 // directory (system error 2)", with the system's error kept beside it.
 result comm_failure(int code, const os_error& system, const std::string& port_name);

@@ -7,23 +7,11 @@
 #include "platform/clock.h"
 #include "platform/output.h"
 
-namespace {
-
-// How long a link being destroyed waits for its receiver: a pass waits at most 25 ms for input
-// and 250 ms for a read.
-constexpr std::uint32_t serial_receiver_end_wait_ms = 2000;
-
-}  // namespace
-
 serial_unit_link::serial_unit_link(std::unique_ptr<serial_device> device)
     : port_(device ? std::move(device) : make_serial_device()),
       rx_(std::make_unique<std::array<std::uint8_t, rx_buffer_size>>()) {}
 
-serial_unit_link::~serial_unit_link() {
-    if (thread_.started()) {
-        stop(serial_receiver_end_wait_ms);
-    }
-}
+serial_unit_link::~serial_unit_link() { end_receiver(); }
 
 result serial_unit_link::open(const std::string& port_name, const std::string& device_name) {
     set_mode(line_mode::loader);
@@ -77,7 +65,7 @@ result serial_unit_link::receive_pass(link_listener& listener) {
 }
 
 int serial_unit_link::run_receiver(link_listener& listener) {
-    while (!stop_.load(std::memory_order_acquire)) {
+    while (!stopping()) {
         if (result pass = receive_pass(listener); !pass) {
             listener.on_failure(pass);
             return 1;
@@ -92,19 +80,5 @@ int serial_unit_link::run_receiver(link_listener& listener) {
 }
 
 result serial_unit_link::start(link_listener& listener) {
-    stop_.store(false, std::memory_order_release);
-    os_error error;
-    if (!thread_.start([this, &listener] { return run_receiver(listener); }, error)) {
-        return result::failure(result_kind::no_resource,
-                               "Cannot start the receiver thread: " + error.text, error);
-    }
-    if (!thread_.raise_priority(error)) {
-        out_printf("SetThreadPriority() failed\n");
-    }
-    return result::success();
-}
-
-bool serial_unit_link::stop(std::uint32_t wait_ms) {
-    stop_.store(true, std::memory_order_release);
-    return thread_.wait(wait_ms);
+    return start_receiver([this, &listener] { return run_receiver(listener); });
 }

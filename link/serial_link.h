@@ -11,12 +11,11 @@
 #include <string>
 
 #include "link/frame.h"
+#include "link/receiving_link.h"
 #include "link/serial_port.h"
-#include "link/unit_link.h"
 #include "platform/serial_device.h"
-#include "platform/thread.h"
 
-class serial_unit_link final : public unit_link {
+class serial_unit_link final : public receiving_link {
 public:
     // `device` replaces the system's port (tests).
     explicit serial_unit_link(std::unique_ptr<serial_device> device = nullptr);
@@ -38,14 +37,7 @@ public:
     line_mode mode() const override { return mode_.load(std::memory_order_acquire); }
     void set_mode(line_mode mode) override { mode_.store(mode, std::memory_order_release); }
     void use_small_pieces() override { small_pieces_.store(true, std::memory_order_relaxed); }
-    std::uint32_t last_heard() const override {
-        return last_heard_.load(std::memory_order_acquire);
-    }
-    void mark_heard(std::uint32_t tick) override {
-        last_heard_.store(tick, std::memory_order_release);
-    }
     result start(link_listener& listener) override;
-    bool stop(std::uint32_t wait_ms) override;
 
     // One pass of the receiver: reads what has arrived and hands a complete frame on, or drops a
     // frame that has stalled. A failure means that the port is gone. Receiver thread only (or a
@@ -70,7 +62,4 @@ private:
     std::atomic<int> crc_errors_{0};
     std::atomic<line_mode> mode_{line_mode::loader};
     std::atomic<bool> small_pieces_{false};
-    std::atomic<std::uint32_t> last_heard_{0};
-    std::atomic<bool> stop_{false};
-    os_thread thread_;
 };

@@ -1,6 +1,6 @@
 // A serial port (COMn, or a port the user named), opened at 115200 baud 8N1,
 // carrying loader messages as serial frames (or, in remote access, plain terminal bytes). Every
-// failing port operation returns a port_failed result naming the port and the system's reason.
+// failing port operation returns a link_failed result naming the port and the system's reason.
 #pragma once
 
 #include <atomic>

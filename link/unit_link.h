@@ -45,7 +45,7 @@ public:
     virtual bool carries_messages() const = 0;
 
     // Sends one whole message of n bytes, wrapped as the link wraps it, with the link's trace
-    // above the trace level's threshold. A failure of kind port_failed means the link is gone.
+    // above the trace level's threshold. A failure of kind link_failed means the link is gone.
     virtual result send_message(const std::uint8_t* message, std::size_t n, int trace_level) = 0;
 
     // Writes one byte outside any message (mode switches, keys of remote access); nothing on a

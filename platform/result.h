@@ -11,7 +11,8 @@
 
 enum class result_kind {
     ok,
-    port_failed,  // the serial port cannot be opened, or failed while in use (it is gone)
+    link_failed,  // the link cannot be made (a port that cannot be opened, a card that cannot
+                  // be set up) or has failed while in use (a port that is gone)
     io_failed,    // a file cannot be read or written
     refused,      // what was asked for is not done: a bad bank, file, size or answer
     no_resource,  // the system would not give what the program needs (a thread)

@@ -66,8 +66,8 @@ void record_download_choice(unit& u, const download_choice& choice) {
     op.seq_count = 0;
 }
 
-bool begin_get(unit& u, std::uint8_t file_type, std::uint8_t bank, operation_state& state,
-               bool into_memory) {
+result begin_get(unit& u, std::uint8_t file_type, std::uint8_t bank, operation_state& state,
+                 bool into_memory) {
     firmware_operation_record& op = u.op;
     upload_into_memory(u, into_memory);
     op.file_type = file_type;
@@ -81,7 +81,7 @@ bool begin_get(unit& u, std::uint8_t file_type, std::uint8_t bank, operation_sta
         op.redraw_request = 1;
         note_operation_failed(u, "Bank " + std::to_string(bank) +
                                      " is unknown: the unit did not report what it holds");
-        return false;
+        return result::failure(result_kind::refused, last_failure_reason(u));
     }
     if (is_flash_type(file_type) && bank < bank_records) {
         // The size is known before the first request: a size whose block numbers would wrap
@@ -91,7 +91,7 @@ bool begin_get(unit& u, std::uint8_t file_type, std::uint8_t bank, operation_sta
             file_type == file_type_fpga ? record.fpga.size : record.software.size;
         if (refuse_upload_size(u, file_type, bank, size, op.chunk_size)) {
             op.redraw_request = 1;
-            return false;
+            return result::failure(result_kind::refused, last_failure_reason(u));
         }
     }
     expect_upload_of(u, file_type, bank);
@@ -103,7 +103,7 @@ bool begin_get(unit& u, std::uint8_t file_type, std::uint8_t bank, operation_sta
         send_eeprom_info_request(u, file_type, bank);
     }
     start_upload(u, state);
-    return true;
+    return result::success();
 }
 
 void begin_log(unit& u, bool view, operation_state& state) {

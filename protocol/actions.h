@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "platform/result.h"
 #include "protocol/display.h"
 #include "protocol/download_choice.h"
 #include "protocol/operation_state.h"
@@ -18,13 +19,14 @@ void record_download_choice(unit& u, const download_choice& choice);
 
 // A get of a flash image or an EEPROM of the given type from the bank or channel. The image's
 // size and CRC-32 come from the bank's record: a bank the unit did not report in its last round
-// is refused ("Bank %d is unknown: ..."), the failure noted and the menu redrawn after 3 s; false
-// then. Otherwise an EEPROM's size and CRC-32 are asked for first; the unit is rebooted into its
-// boot loader unless it runs it, else the first block is asked for; the state becomes uploading.
+// is refused ("Bank %d is unknown: ..."), and so is an image whose size block numbers cannot
+// count; the failure is noted, the menu redrawn after 3 s, and the result says so. Otherwise an
+// EEPROM's size and CRC-32 are asked for first; the unit is rebooted into its boot loader unless
+// it runs it, else the first block is asked for; the state becomes uploading.
 // The data go into a file of the output folder, or, to be compared with what was loaded, into
 // memory (see upload.h).
-bool begin_get(unit& u, std::uint8_t file_type, std::uint8_t bank, operation_state& state,
-               bool into_memory = false);
+result begin_get(unit& u, std::uint8_t file_type, std::uint8_t bank, operation_state& state,
+                 bool into_memory = false);
 
 // The log, from its first block; viewed (listed at the end) or only written to its file.
 void begin_log(unit& u, bool view, operation_state& state);

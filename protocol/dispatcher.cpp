@@ -152,7 +152,8 @@ decoded on_flash_info(const received_message& m, std::uint16_t length, std::uint
     a.info_bytes = info_bytes;
     a.data.assign(m.bytes + at::bank_info, m.bytes + at::bank_info + info_bytes);
     if (notes_bytes != 0) {
-        a.data.insert(a.data.end(), m.bytes + at::bank_notes, m.bytes + at::bank_notes + notes_bytes);
+        const std::uint8_t* notes = m.bytes + at::bank_notes;
+        a.data.insert(a.data.end(), notes, notes + notes_bytes);
     }
     return a;
 }

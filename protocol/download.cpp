@@ -31,7 +31,7 @@ void download_prepare(unit& u, operation_state& state) {
     // A file that cannot be read now (removed or changed since it was chosen) ends the
     // operation; trying again on every pass would only repeat the message.
     u.download_completed = false;
-    if (load_file_to_memory(u.op.file_path, u.image) != 0) {
+    if (!load_file_to_memory(u.op.file_path, u.image)) {
         give_up(u, state, "Could not read " + u.op.file_path);
         return;
     }

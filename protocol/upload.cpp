@@ -40,7 +40,7 @@ bool write_block(unit& u, int kind, std::size_t length, bool last) {
     return true;
 }
 
-bool ask_for_block(unit& u, std::uint32_t block) {
+result ask_for_block(unit& u, std::uint32_t block) {
     return send_file_request(u, static_cast<std::uint16_t>(u.op.chunk_size), u.op.bank,
                              static_cast<std::uint16_t>(block), u.op.file_type);
 }

@@ -1,5 +1,5 @@
-// Whole-file reading on POSIX: open, fstat for the kind and size, read until done, with a hint that the
-// file is read front to back.
+// Whole-file reading on POSIX: open, fstat for the kind and size, read until done, with a hint
+// that the file is read front to back.
 #include "platform/binary_file.h"
 
 #include <fcntl.h>

@@ -1,5 +1,5 @@
-// Win32 files and folders: _stat64 and device names (kind), file indexes (identity), the command interpreter's "md", and '\' between folder
-// and name.
+// Win32 files and folders: _stat64 and device names (kind), file indexes (identity), the command
+// interpreter's "md", and '\' between folder and name.
 #include "platform/file_system.h"
 
 #include <sys/stat.h>
@@ -61,8 +61,9 @@ bool is_device_name(const std::string& path) {
 
 // The volume and file index of an existing file or folder.
 std::optional<BY_HANDLE_FILE_INFORMATION> file_identity(const std::string& name) {
-    HANDLE file = CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE file = CreateFileA(name.c_str(), 0, share, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }

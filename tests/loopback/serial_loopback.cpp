@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     unit u(link);
     check(link.start(u.inbox).ok(), "receiver thread starts");
 
-    check(purge_link(u), "the line purged");
+    check(purge_link(u).ok(), "the line purged");
     send_boot_info_request(u);
     check(wait_for(u, [&u] { return u.op.boot_status != 0; }, 3000),
           "BOOTINFO_REQ answered by a boot report");

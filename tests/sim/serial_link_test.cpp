@@ -223,7 +223,7 @@ TEST(SerialLinkTest, TheUnitsFramesReachTheListenerWhateverSurroundsThem) {
 TEST(SerialLinkTest, AMissingPortFailsWithCode8) {
     serial_unit_link link;
     const result opened = link.open("COM250", serial_device_name(250));  // no COM250 here
-    EXPECT_EQ(opened.kind, result_kind::port_failed);
+    EXPECT_EQ(opened.kind, result_kind::link_failed);
     EXPECT_EQ(opened.code, 8);
     EXPECT_EQ(opened.message.rfind("Serial port COM250: cannot open the port (error 8): ", 0), 0u)
         << opened.message;

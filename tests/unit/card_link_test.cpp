@@ -269,7 +269,7 @@ TEST_F(CardLinkTest, TheReceiverStartsOnceThenPollsEvery2Ms) {
             stopping->store(true);
         }
     };
-    run_card_receiver(window(), card_rx_data_v2, context, stop);
+    run_card_receiver(window(), card_rx_data_v2, context, [this] { return stop.load(); });
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log[0], (access{true, card_rx_init, 0}));
     EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const access& a) { return a.store; }), 1);

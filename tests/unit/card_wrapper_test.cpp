@@ -239,7 +239,7 @@ protected:
             fake.board_codes = {board_type == 5 ? 0x0Fu : 0x03u};
         }
         auto card = std::make_unique<CADMXRCWrapper>(loader);
-        EXPECT_EQ(card->DetectCard(), 0u);
+        EXPECT_TRUE(card->DetectCard());
         EXPECT_EQ(card->board_type(), board_type);
         fake.calls.clear();
         output.take();
@@ -258,7 +258,7 @@ TEST_F(CardWrapperTest, DetectFindsAV6CardThroughAdmxrc3AndKeepsItOpen) {
     for (const std::uint32_t model : {0x102u, 0x106u}) {
         fake.model = model;
         CADMXRCWrapper card(loader);
-        EXPECT_EQ(card.DetectCard(), 0u);
+        EXPECT_TRUE(card.DetectCard());
         EXPECT_EQ(card.board_type(), 6);
         EXPECT_EQ(card.card3(), handle3);
         EXPECT_EQ(output.take(), "\nV6 card serial # = 4711\n\n");
@@ -273,7 +273,7 @@ TEST_F(CardWrapperTest, DetectPassesOverAnAdmxrc3LibraryLackingAnyEntrySilently)
         with_v3();
         loader.libraries[v3_name].erase(missing);
         CADMXRCWrapper card(loader);
-        EXPECT_EQ(card.DetectCard(), 0u) << missing;
+        EXPECT_TRUE(card.DetectCard()) << missing;
         EXPECT_EQ(card.board_type(), 5) << missing;
         EXPECT_EQ(output.take(), "") << missing;
         EXPECT_EQ(fake.calls, (std::vector<std::string>{"open2 0", "info2"})) << missing;
@@ -310,7 +310,7 @@ TEST_F(CardWrapperTest, DetectFallsBackWhenTheAdmxrc3CardIsRefused) {
         r.arrange();
         CADMXRCWrapper card(loader);
         // Without the older library the fallback ends the detection.
-        EXPECT_EQ(card.DetectCard(), 0x1010u) << r.what;
+        EXPECT_FALSE(card.DetectCard()) << r.what;
         EXPECT_EQ(output.take(), r.printed + v2_name + " not found.\n") << r.what;
         EXPECT_EQ(fake.calls, r.calls) << r.what;
         EXPECT_EQ(card.card3(), 0u) << r.what;
@@ -325,7 +325,7 @@ TEST_F(CardWrapperTest, DetectAcceptsLibraryVersions14And20) {
         fake.major = static_cast<std::uint16_t>(major);
         fake.minor = static_cast<std::uint16_t>(minor);
         CADMXRCWrapper card(loader);
-        EXPECT_EQ(card.DetectCard(), 0u) << major << "." << minor;
+        EXPECT_TRUE(card.DetectCard()) << major << "." << minor;
         EXPECT_EQ(card.board_type(), 6);
     }
 }
@@ -334,14 +334,14 @@ TEST_F(CardWrapperTest, DetectFindsAdmxrc2CardsByBoardTypeCode) {
     with_v2();
     fake.board_codes = {0x0F};
     CADMXRCWrapper v5(loader);
-    EXPECT_EQ(v5.DetectCard(), 0u);
+    EXPECT_TRUE(v5.DetectCard());
     EXPECT_EQ(v5.board_type(), 5);
     EXPECT_FLOAT_EQ(v5.clock_hz(), 75.0e6f);
     EXPECT_EQ(v5.card2(), handle2);
 
     fake.board_codes = {0x03};
     CADMXRCWrapper v2(loader);
-    EXPECT_EQ(v2.DetectCard(), 0u);
+    EXPECT_TRUE(v2.DetectCard());
     EXPECT_EQ(v2.board_type(), 2);
     EXPECT_FLOAT_EQ(v2.clock_hz(), 30.0e6f);
     EXPECT_EQ(output.take(), "");
@@ -350,14 +350,14 @@ TEST_F(CardWrapperTest, DetectFindsAdmxrc2CardsByBoardTypeCode) {
 TEST_F(CardWrapperTest, DetectFailuresOnTheAdmxrc2Library) {
     {
         CADMXRCWrapper card(loader);
-        EXPECT_EQ(card.DetectCard(), 0x1010u);
+        EXPECT_FALSE(card.DetectCard());
         EXPECT_EQ(output.take(), v2_name + " not found.\n");
     }
     for (const char* missing : admxrc2_entry_names) {
         with_v2();
         loader.libraries[v2_name].erase(missing);
         CADMXRCWrapper card(loader);
-        EXPECT_EQ(card.DetectCard(), 0x1010u) << missing;
+        EXPECT_FALSE(card.DetectCard()) << missing;
         EXPECT_EQ(output.take(), "") << missing;
         EXPECT_TRUE(fake.calls.empty()) << missing;
     }
@@ -365,14 +365,14 @@ TEST_F(CardWrapperTest, DetectFailuresOnTheAdmxrc2Library) {
     fake.open2 = 7;
     {
         CADMXRCWrapper card(loader);
-        EXPECT_EQ(card.DetectCard(), 0x1010u);
+        EXPECT_FALSE(card.DetectCard());
         EXPECT_EQ(output.take(), "ADMXRC2 card not found, ERROR = v2 status 7.\n");
     }
     fake = fake_card_state{};
     fake.info2 = 8;
     {
         CADMXRCWrapper card(loader);
-        EXPECT_EQ(card.DetectCard(), 0x1010u);
+        EXPECT_FALSE(card.DetectCard());
         EXPECT_EQ(output.take(), "Failed to find ADMXRC info, card_0, ERROR = v2 status 8.\n");
         EXPECT_EQ(card.card2(), 0u);
     }
@@ -380,7 +380,7 @@ TEST_F(CardWrapperTest, DetectFailuresOnTheAdmxrc2Library) {
     fake.board_codes = {0x05};
     {
         CADMXRCWrapper card(loader);
-        EXPECT_EQ(card.DetectCard(), 0x1010u);
+        EXPECT_FALSE(card.DetectCard());
         EXPECT_EQ(output.take(), "Incorrect ADMXRC2/5 board found:  Expected = 0x003 or 0x00f, "
                                  "Found = 0x005\n");
         EXPECT_EQ(card.board_type(), 0);
@@ -401,19 +401,19 @@ TEST_F(CardWrapperTest, ReadBitstreamBitReversesOnBoardType2Only) {
     const TempFolder folder;
     write_file("in.bit", {0x01, 0x0F, 0x80, 0xA5, 0x00, 0xFF, 0x12});
     auto v2 = detected(2);
-    EXPECT_EQ(v2->ReadBitstream("in.bit"), 0u);
+    EXPECT_TRUE(v2->ReadBitstream("in.bit"));
     EXPECT_EQ(v2->bitstream(), (std::vector<std::uint8_t>{0x80, 0xF0, 0x01, 0xA5, 0x00, 0xFF, 0x48}));
     EXPECT_EQ(v2->bitstream_length(), 7u);
     // The reversed bytes are what reaches the card.
-    EXPECT_EQ(v2->OpenAndConfigure(), 0u);
+    EXPECT_TRUE(v2->OpenAndConfigure());
     EXPECT_EQ(fake.configured, v2->bitstream());
 
     auto v5 = detected(5);
-    EXPECT_EQ(v5->ReadBitstream("in.bit"), 0u);
+    EXPECT_TRUE(v5->ReadBitstream("in.bit"));
     EXPECT_EQ(v5->bitstream(), (std::vector<std::uint8_t>{0x01, 0x0F, 0x80, 0xA5, 0x00, 0xFF, 0x12}));
     // A second read replaces the first.
     write_file("short.bit", {0x42});
-    EXPECT_EQ(v5->ReadBitstream("short.bit"), 0u);
+    EXPECT_TRUE(v5->ReadBitstream("short.bit"));
     EXPECT_EQ(v5->bitstream(), std::vector<std::uint8_t>{0x42});
     EXPECT_EQ(v5->bitstream_length(), 1u);
     EXPECT_EQ(output.take(), "");
@@ -427,7 +427,7 @@ TEST_F(CardWrapperTest, ReadBitstreamOfAMissingFileGivesTheSystemsText) {
     ASSERT_FALSE(expected.text.empty());
     for (const int board_type : {2, 5}) {
         auto card = detected(board_type);
-        EXPECT_EQ(card->ReadBitstream("missing.bit"), 0x1010u);
+        EXPECT_FALSE(card->ReadBitstream("missing.bit"));
         EXPECT_EQ(output.take(),
                   "SET UP: FAILED (" + expected.text + ") TO LOAD BIT FILE \"missing.bit\"\n");
         EXPECT_EQ(card->bitstream_length(), 0u);
@@ -436,14 +436,14 @@ TEST_F(CardWrapperTest, ReadBitstreamOfAMissingFileGivesTheSystemsText) {
 
 TEST_F(CardWrapperTest, ReadBitstreamOnBoardType6GoesThroughTheLibrary) {
     auto card = detected(6);
-    EXPECT_EQ(card->ReadBitstream("LMtestV6.bit"), 0u);
+    EXPECT_TRUE(card->ReadBitstream("LMtestV6.bit"));
     EXPECT_EQ(card->bitstream(), fake.library_bitstream);
     EXPECT_EQ(card->bitstream_length(), 3u);
     EXPECT_EQ(fake.calls, (std::vector<std::string>{"load3 LMtestV6.bit", "unload3"}));
     EXPECT_NE(fake.unloaded, nullptr);
 
     fake.load_bitstream3 = 9;
-    EXPECT_EQ(card->ReadBitstream("other.bit"), 0x1010u);
+    EXPECT_FALSE(card->ReadBitstream("other.bit"));
     EXPECT_EQ(output.take(), "SET UP: FAILED (v3 status 9) TO LOAD BIT FILE \"other.bit\"\n");
     EXPECT_EQ(card->bitstream_length(), 0u);
 }
@@ -452,9 +452,9 @@ TEST_F(CardWrapperTest, ReadBitstreamOnBoardType6GoesThroughTheLibrary) {
 
 TEST_F(CardWrapperTest, ConfiguresAV6Card) {
     auto card = detected(6);
-    ASSERT_EQ(card->ReadBitstream("LMtestV6.bit"), 0u);
+    ASSERT_TRUE(card->ReadBitstream("LMtestV6.bit"));
     fake.calls.clear();
-    EXPECT_EQ(card->OpenAndConfigure(), 0u);
+    EXPECT_TRUE(card->OpenAndConfigure());
     EXPECT_EQ(fake.calls, (std::vector<std::string>{"close3", "open3 0", "info3", "version3",
                                                     "map3", "configure3"}));
     EXPECT_EQ(fake.map_window, 0u);
@@ -490,7 +490,7 @@ TEST_F(CardWrapperTest, V6ConfigurationFailuresCloseTheCard) {
         fake = fake_card_state{};
         auto card = detected(6);
         f.arrange();
-        EXPECT_EQ(card->OpenAndConfigure(), 0x1010u) << f.printed;
+        EXPECT_FALSE(card->OpenAndConfigure()) << f.printed;
         EXPECT_EQ(output.take(), f.printed);
         EXPECT_EQ(card->card3(), 0u) << f.printed;
         ASSERT_GE(fake.calls.size(), f.calls) << f.printed;
@@ -507,7 +507,7 @@ TEST_F(CardWrapperTest, V6ConfigurationFailuresCloseTheCard) {
 TEST_F(CardWrapperTest, ConfiguresV2AndV5Cards) {
     for (const int board_type : {2, 5}) {
         auto card = detected(board_type);
-        EXPECT_EQ(card->OpenAndConfigure(), 0u);
+        EXPECT_TRUE(card->OpenAndConfigure());
         EXPECT_EQ(fake.calls, (std::vector<std::string>{"close2", "open2 0", "info2", "clock2",
                                                         "space2", "configure2"}));
         EXPECT_EQ(fake.clock_index, 0u);
@@ -542,15 +542,15 @@ TEST_F(CardWrapperTest, V2ConfigurationFailures) {
         fake = fake_card_state{};
         auto card = detected(5);
         f.arrange();
-        EXPECT_EQ(card->OpenAndConfigure(), 0x1010u) << f.printed;
+        EXPECT_FALSE(card->OpenAndConfigure()) << f.printed;
         EXPECT_EQ(output.take(), f.printed);
     }
 }
 
 TEST_F(CardWrapperTest, NothingToConfigureWithoutADetectedCard) {
     CADMXRCWrapper card(loader);
-    EXPECT_EQ(card.OpenAndConfigure(), 0x1010u);
-    EXPECT_EQ(card.CloseCard(), 0u);
+    EXPECT_FALSE(card.OpenAndConfigure());
+    EXPECT_TRUE(card.CloseCard());
     EXPECT_EQ(card.GetWindow(), nullptr);
     EXPECT_EQ(output.take(), "");
     EXPECT_TRUE(fake.calls.empty());
@@ -561,21 +561,21 @@ TEST_F(CardWrapperTest, NothingToConfigureWithoutADetectedCard) {
 TEST_F(CardWrapperTest, CloseCardPerInterface) {
     auto v6 = detected(6);
     fake.close3 = 3;
-    EXPECT_EQ(v6->CloseCard(), 0x1010u);
+    EXPECT_FALSE(v6->CloseCard());
     EXPECT_EQ(v6->card3(), handle3);  // kept: the close may be tried again
     fake.close3 = 0;
-    EXPECT_EQ(v6->CloseCard(), 0u);
+    EXPECT_TRUE(v6->CloseCard());
     EXPECT_EQ(v6->card3(), 0u);
-    EXPECT_EQ(v6->CloseCard(), 0u);
+    EXPECT_TRUE(v6->CloseCard());
     EXPECT_EQ(fake.calls, (std::vector<std::string>{"close3", "close3"}));
     EXPECT_EQ(output.take(), "");
 
     auto v5 = detected(5);
     fake.close2 = 3;
-    EXPECT_EQ(v5->CloseCard(), 0x1010u);
+    EXPECT_FALSE(v5->CloseCard());
     EXPECT_EQ(output.take(), "Error closing ADMXRC card!\n");
     EXPECT_EQ(v5->card2(), 0u);  // forgotten either way
-    EXPECT_EQ(v5->CloseCard(), 0u);
+    EXPECT_TRUE(v5->CloseCard());
     EXPECT_EQ(fake.calls, (std::vector<std::string>{"close2"}));
 }
 
@@ -599,7 +599,7 @@ TEST_F(CardWrapperTest, TheEndClosesTheCardAndReleasesTheLibrary) {
     fake.open2 = 1;
     {
         CADMXRCWrapper card(loader);
-        EXPECT_EQ(card.DetectCard(), 0x1010u);
+        EXPECT_FALSE(card.DetectCard());
     }
     EXPECT_EQ(loader.released, std::vector<std::string>{v2_name});
 }

@@ -409,7 +409,7 @@ TEST(AnswerQueue, AnswersArriveWholeAndInOrderFromTheReceiverThread) {
             const bytes m = make_message(0x10, params);
             inbox.on_message(m.data(), get_be16(m.data() + 2), m[1], m[4], m[5]);
         }
-        inbox.on_failure(result::failure(result_kind::port_failed, "gone"));
+        inbox.on_failure(result::failure(result_kind::link_failed, "gone"));
     });
     int next = 0;
     bool failed = false;

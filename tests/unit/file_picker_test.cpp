@@ -164,7 +164,7 @@ TEST_F(FilePickerLoad, ReadsTheWholeFileAsRawBytes) {
     make_file("image.bin", content);
     OutputCapture out;
     std::vector<std::uint8_t> image;
-    EXPECT_EQ(load_file_to_memory("image.bin", image), 0);
+    EXPECT_TRUE(load_file_to_memory("image.bin", image));
     EXPECT_EQ(std::string(image.begin(), image.end()), content);
     EXPECT_EQ(out.text(), "");
 }
@@ -181,9 +181,9 @@ TEST_F(FilePickerLoad, FailuresSayWhyAndLeaveNoContent) {
     std::vector<std::uint8_t> image;
     for (const auto& [name, message] : cases) {
         SCOPED_TRACE(name);
-        ASSERT_EQ(load_file_to_memory("good.bin", image), 0);
+        ASSERT_TRUE(load_file_to_memory("good.bin", image));
         OutputCapture out;
-        EXPECT_EQ(load_file_to_memory(name, image), -1);
+        EXPECT_FALSE(load_file_to_memory(name, image));
         EXPECT_EQ(out.text(), message);
         EXPECT_TRUE(image.empty());
     }

@@ -25,7 +25,7 @@ protected:
         CSerialPort port(std::make_unique<fake_serial_device>(state));
         const result configured = port.serial_configure("COM5", "device-5");
         EXPECT_FALSE(port.is_open());
-        EXPECT_EQ(configured.kind, result_kind::port_failed) << step;
+        EXPECT_EQ(configured.kind, result_kind::link_failed) << step;
         return configured;
     }
     // One reader pass in loader mode (or in remote access); the size of a frame found.
@@ -141,7 +141,7 @@ TEST_F(SerialPortTest, WritesOnAClosedOrFailingPortFail) {
     auto port = open_port();
     state->fail_at = "write";
     const result failed_write = port->serial_write_byte('x');
-    EXPECT_EQ(failed_write.kind, result_kind::port_failed);
+    EXPECT_EQ(failed_write.kind, result_kind::link_failed);
     EXPECT_EQ(failed_write.code, 9);
     state->fail_at.clear();
     EXPECT_TRUE(port->close());
@@ -297,7 +297,7 @@ TEST_F(SerialPortTest, APortThatFailsOnTheReceiverThreadArrivesAsAnAnswer) {
     const std::vector<answer> answers = inbox.queue().take_all();
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_EQ(answers[0].kind, answer_kind::link_failed);
-    EXPECT_EQ(answers[0].failure.kind, result_kind::port_failed);
+    EXPECT_EQ(answers[0].failure.kind, result_kind::link_failed);
     EXPECT_EQ(answers[0].failure.message.rfind("Serial port COM3: the port stopped answering", 0),
               0u)
         << answers[0].failure.message;
