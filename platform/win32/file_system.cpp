@@ -111,6 +111,11 @@ void make_folder(const std::string& name) {
     // outcome is not needed, since a missing folder shows when the file cannot be created.
     const std::string command = "md \"" + name + "\" >nul 2>&1";
     (void)std::system(command.c_str());
+    // A command interpreter that could not be started (a system short of resources) leaves no
+    // folder: the system's own call makes it then.
+    if (GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        (void)CreateDirectoryA(name.c_str(), nullptr);
+    }
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
