@@ -1,6 +1,5 @@
 #include "app/run_report.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -9,9 +8,11 @@
 
 #include "app/version.h"
 #include "console/banner.h"
+#include "files/output_files.h"
 #include "files/written_files.h"
 #include "platform/exit_file.h"
 #include "platform/file_system.h"
+#include "platform/guarded_file.h"
 #include "platform/output.h"
 #include "platform/visible_text.h"
 #include "protocol/bank_records.h"
@@ -98,6 +99,9 @@ json files_json(const unit& u) {
 
 constexpr const char* status_key = "\"exit_status\": ";
 
+// Temporary names tried for a report before giving up.
+constexpr int report_name_attempts = 100;
+
 }  // namespace
 
 std::string render_report(const report_link& link, const unit& u, const run_journal& journal,
@@ -120,22 +124,21 @@ std::string render_report(const report_link& link, const unit& u, const run_jour
 }
 
 std::optional<std::string> write_report(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".part";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        return std::string(std::strerror(errno));
+    // The temporary name must be new: another run's file or a link put there is never written
+    // through. The report then takes the place of whatever has its name, in one step.
+    guarded_file file;
+    for (int attempt = 1; !file.create(unfinished_path(path, attempt), {}); ++attempt) {
+        if (!file.name_taken() || attempt == report_name_attempts) {
+            return file.error().text;
+        }
     }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const int write_error = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        remove_file(temporary);
-        return std::string(std::strerror(written ? errno : write_error));
-    }
-    if (!replace_file(temporary, path)) {
-        const std::string reason = std::strerror(errno);
-        remove_file(temporary);
+    if (!file.write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())) {
+        const std::string reason = file.error().text;
+        file.remove();
         return reason;
+    }
+    if (!file.finish(path, true)) {
+        return file.error().text;
     }
     return std::nullopt;
 }

@@ -1,11 +1,15 @@
 // Where what is read back from the unit goes: a folder of the current directory named by a time
-// stamp, and in it one file per image, EEPROM or log. An upload is written block by block under
-// a temporary name and gets its own name only once it is complete, so that a file of that name
-// is always a whole image.
+// stamp, and in it one file per image, EEPROM or log. Nothing that is there already is ever
+// replaced, emptied or written through: the folder is made new (with "_2", "_3", ... after its
+// name when another run has that name), each file is written under a temporary name that must
+// be new and gets its own name only once it is complete, and only if that name is free (else
+// the next free "NAME_2.EXT"), so that a file of that name is always a whole image of this run.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "platform/guarded_file.h"
@@ -32,13 +36,14 @@ public:
     output_writer(const output_writer&) = delete;
     output_writer& operator=(const output_writer&) = delete;
 
-    // Writes one block of the output file `name` in `folder`. Kinds 4 and 5 make the folder and
-    // create the file under a temporary name (an unfinished file of an earlier upload is
-    // removed first); kinds 6 and 7 write to the file already open; 5 and 7 close it and give
-    // it its name, replacing a file of that name. A failure prints its line ("Could not create
-    // %s \n" with the path, "Could not write to output file. Lenght %d\n" followed by the file
-    // and the system's reason, or the renaming), removes the temporary file and returns an
-    // io_failed result with one of the codes above; later blocks of that file then fail too.
+    // Writes one block of the output file `name` in `folder`. Kinds 4 and 5 make the folder (the
+    // first time the writer is given that folder name: a new one, see above) and create the file
+    // under a temporary name (an unfinished file of an earlier upload is removed first); kinds 6
+    // and 7 write to the file already open; 5 and 7 close it and give it its name. A failure
+    // prints its line ("Could not create %s \n" with the path, "Could not write to output file.
+    // Lenght %d\n" followed by the file and the system's reason, or the naming), removes the
+    // temporary file and returns an io_failed result with one of the codes above; later blocks
+    // of that file then fail too.
     result write(const std::string& folder, int kind, const std::string& name,
                  const std::uint8_t* data, std::size_t length);
 
@@ -49,24 +54,47 @@ public:
     // True while an output file is open between its first and its last block.
     bool unfinished() const { return file_.is_open(); }
 
+    // The path of the last file finished: its folder as made and the name it took.
+    const std::string& finished_path() const { return finished_; }
+
     // An upload that ends early: closes its file, removes it and says so in one line. Nothing
     // when no file is open.
     void discard();
 
+    // The files of one unit among several: `run_folder`, made by the run, holds a folder of
+    // this unit's own named `unit_folder`, and the files go there instead of into the folder
+    // each write names.
+    void place_in(const std::string& run_folder, const std::string& unit_folder);
+
 private:
     static std::string removal_line(const std::string& path);
+    // The folder the files of `folder` go into, made new on first use; nothing when it cannot
+    // be made (error holds why).
+    std::optional<std::string> folder_for(const std::string& folder, os_error& error);
+    bool create_temporary();
+    result name_finished();
 
     guarded_file file_;
-    std::string path_;  // the final name of the file open
+    std::string path_;       // the final name wanted for the file open
+    std::string temporary_;  // the name it is written under
+    std::string finished_;
+    std::map<std::string, std::string> made_;  // folder names given -> folders made for them
+    std::string run_folder_;
+    std::string unit_folder_;
 };
 
-// Makes the folder in the current directory; an existing folder is no error, an empty name
-// makes nothing.
-void make_output_folder(const std::string& folder);
+// Makes a folder that no one else has: `wanted`, or when that name is
+// taken `wanted_2`, `wanted_3`, ...; the name made, or nothing when the system refuses (error
+// holds why). An empty name is the current directory itself.
+std::optional<std::string> make_new_folder(const std::string& wanted, os_error& error);
 
 // The path of a file in a folder, with the platform's separator; the name alone when there is
 // no folder.
 std::string output_path(const std::string& folder, const std::string& name);
 
-// The temporary name a file is written under until it is complete.
-std::string unfinished_path(const std::string& path);
+// The temporary name a file is written under until it is complete; when that name is taken,
+// the further ones (attempt 2, 3, ...).
+std::string unfinished_path(const std::string& path, int attempt = 1);
+
+// The name a finished file takes when its own is taken: "FW_Bank2_2.bin" for attempt 2.
+std::string numbered_path(const std::string& path, int attempt);

@@ -12,9 +12,12 @@ namespace {
 
 // The prepared texts in a ring: a new one is written into the next slot and then published,
 // so that a handler running on another thread reads a slot nobody writes meanwhile.
+constexpr std::size_t temporary_names = 4;
 struct prepared {
     std::string path;
-    std::string temporary_path;
+    // Names to write it under first, tried in turn: each must be new, so that another run's
+    // file or a link put there is never written through.
+    std::array<std::string, temporary_names> temporary_paths;
     std::string before;
     std::string after;
 };
@@ -53,8 +56,16 @@ void write_prepared() {
         return;
     }
     const prepared& p = ring[static_cast<std::size_t>(slot)];
-    const std::intptr_t file = os_create_for_writing(p.temporary_path.c_str());
-    if (file == guarded_file::no_handle) {
+    std::intptr_t file = guarded_file::no_handle;
+    const char* temporary = nullptr;
+    for (const std::string& name : p.temporary_paths) {
+        file = os_create_new(name.c_str());
+        if (file != guarded_file::no_handle) {
+            temporary = name.c_str();
+            break;
+        }
+    }
+    if (temporary == nullptr) {
         return;
     }
     char status[16];
@@ -65,9 +76,9 @@ void write_prepared() {
         os_write_all(file, reinterpret_cast<const std::uint8_t*>(p.after.data()), p.after.size());
     const bool closed = os_close(file);
     if (written && closed) {
-        os_replace_now(p.temporary_path.c_str(), p.path.c_str());
+        os_replace_now(temporary, p.path.c_str());
     } else {
-        os_remove_now(p.temporary_path.c_str());
+        os_remove_now(temporary);
     }
 }
 
@@ -81,7 +92,9 @@ void prepare_exit_file(const std::string& path, const std::string& before_status
     }
     prepared& p = ring[next_slot];
     p.path = path;
-    p.temporary_path = path + ".part";
+    for (std::size_t k = 0; k < temporary_names; ++k) {
+        p.temporary_paths[k] = k == 0 ? path + ".part" : path + "." + std::to_string(k + 1) + ".part";
+    }
     p.before = before_status;
     p.after = after_status;
     published.store(static_cast<int>(next_slot));

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/os_error.h"
+
 // What a name stands for. Only a regular file holds data that can be read whole, and only a
 // regular file may be replaced by one the program writes: "other" is a device (a serial port,
 // /dev/null, Windows' NUL or COM3), a FIFO or a socket, where an open may block or a rename
@@ -27,12 +29,22 @@ std::optional<file_status> get_file_status(const std::string& name);
 // the path or, on Linux, hard links).
 bool same_file(const std::string& a, const std::string& b);
 
-// Makes the folder. An existing folder is no error, and a failure is not reported here: it
-// shows when a file in the folder cannot be created.
-void make_folder(const std::string& name);
+// Making a folder that must be new.
+enum class folder_claim {
+    created,  // made by this call: no one else writes into it
+    taken,    // a file, folder or link of that name is there already
+    failed,   // the system refused for another reason
+};
 
-// Gives the file `from` the name `to`, replacing a file of that name; both lie in one folder.
-// False when the system refuses.
+// Makes the folder, which must not exist yet; `error` holds the system's account when it
+// was not created.
+folder_claim claim_folder(const std::string& name, os_error& error);
+
+// Removes the folder when it is empty; nothing otherwise.
+void remove_empty_folder(const std::string& name);
+
+// Gives the file `from` the name `to`, replacing a file of that name (a symbolic link of that
+// name is replaced, not followed); both lie in one folder. False when the system refuses.
 bool replace_file(const std::string& from, const std::string& to);
 
 // Removes the file; false when the system refuses (also when there is no such file).

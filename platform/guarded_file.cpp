@@ -89,28 +89,38 @@ guarded_file::~guarded_file() {
     }
 }
 
+void guarded_file::close_handle() {
+    if (handle_ != no_handle) {
+        os_close(handle_);
+        handle_ = no_handle;
+    }
+}
+
 bool guarded_file::create(const std::string& path, const std::string& notice) {
     if (is_open()) {
         remove();
     }
     path_ = path;
+    name_taken_ = false;
     // Guarded before it exists, so that no moment is left in which it could stay behind.
     slot_ = arm(path, notice);
     if (slot_ == slot_count) {
         error_ = os_error{0, "too many files written at once"};
         return false;
     }
-    handle_ = os_create_for_writing(path.c_str());
-    if (!is_open()) {
+    handle_ = os_create_new(path.c_str());
+    if (handle_ == no_handle) {
         error_ = last_os_error();
+        name_taken_ = is_name_taken(error_);
         disarm(slot_);
         return false;
     }
+    armed_ = true;
     return true;
 }
 
 bool guarded_file::write(const std::uint8_t* data, std::size_t length) {
-    if (!is_open() || (length != 0 && data == nullptr)) {
+    if (handle_ == no_handle || (length != 0 && data == nullptr)) {
         return false;
     }
     if (!os_write_all(handle_, data, length)) {
@@ -120,27 +130,41 @@ bool guarded_file::write(const std::uint8_t* data, std::size_t length) {
     return true;
 }
 
-bool guarded_file::finish(const std::string& final_path) {
+bool guarded_file::finish(const std::string& final_path, bool replace) {
+    name_taken_ = false;
     if (!is_open()) {
         return false;
     }
-    const bool closed = os_close(handle_);
-    handle_ = no_handle;
-    if (closed && replace_file(path_, final_path)) {
-        disarm(slot_);
-        return true;
+    bool ok = true;
+    if (handle_ != no_handle) {
+        ok = os_close(handle_);
+        handle_ = no_handle;
+        if (!ok) {
+            error_ = last_os_error();
+        }
     }
-    error_ = last_os_error();
-    os_remove_now(path_.c_str());
-    disarm(slot_);
+    if (ok) {
+        if (replace ? replace_file(path_, final_path)
+                    : os_name_new(path_.c_str(), final_path.c_str())) {
+            armed_ = false;
+            disarm(slot_);
+            return true;
+        }
+        error_ = last_os_error();
+        if (!replace && is_name_taken(error_)) {
+            name_taken_ = true;
+            return false;  // still guarded, for another name
+        }
+    }
+    remove();
     return false;
 }
 
 void guarded_file::remove() {
-    if (is_open()) {
-        os_close(handle_);
-        handle_ = no_handle;
+    close_handle();
+    if (armed_) {
+        os_remove_now(path_.c_str());
+        armed_ = false;
+        disarm(slot_);
     }
-    os_remove_now(path_.c_str());
-    disarm(slot_);
 }

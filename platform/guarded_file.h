@@ -19,20 +19,29 @@ public:
     guarded_file(const guarded_file&) = delete;
     guarded_file& operator=(const guarded_file&) = delete;
 
-    // Creates (or empties) the file for writing. False when the system refuses.
+    // Creates the file for writing under a name that must be new: whatever has that name (a
+    // file of another run, a folder, a symbolic link) is never opened, emptied or followed.
+    // False when the system refuses; name_taken() then tells whether the name was taken.
     bool create(const std::string& path, const std::string& notice);
 
     // True when every byte has reached the system.
     bool write(const std::uint8_t* data, std::size_t length);
 
-    // Closes the file and gives it the name `final_path`, replacing a file of that name. False,
-    // with the file removed, when either fails.
-    bool finish(const std::string& final_path);
+    // Closes the file and gives it the name `final_path`. With `replace` a file of that name is
+    // replaced in one step (a link of that name is replaced, not followed). Without it the name
+    // must be free: when it is taken, false with name_taken(), and the file stays guarded under
+    // its temporary name for another try under another name. Any other failure removes it.
+    bool finish(const std::string& final_path, bool replace = false);
 
     // Closes the file and removes it.
     void remove();
 
-    bool is_open() const noexcept { return handle_ != no_handle; }
+    // True from the creation until the file is finished or removed (also while it waits,
+    // closed, for a free name).
+    bool is_open() const noexcept { return armed_; }
+
+    // True when the last create or finish failed because the name was taken.
+    bool name_taken() const noexcept { return name_taken_; }
 
     // The system's account of the last create, write or finish that failed (a full disk: "No space
     // left on device").
@@ -41,7 +50,11 @@ public:
     static constexpr std::intptr_t no_handle = -1;
 
 private:
+    void close_handle();
+
     std::intptr_t handle_ = no_handle;
+    bool armed_ = false;
+    bool name_taken_ = false;
     std::string path_;
     std::size_t slot_ = 0;  // where the way out finds it
     os_error error_;

@@ -15,3 +15,9 @@ os_error last_os_error();
 
 // The system's text for an error number.
 std::string os_error_text(std::uint32_t code);
+
+// True when the error says that the name is taken: a file, folder or link of that name exists.
+bool is_name_taken(const os_error& error);
+
+// True when the error says that there is nothing of that name (nor the folder it lies in).
+bool is_name_missing(const os_error& error);

@@ -35,7 +35,7 @@ bool write_block(unit& u, int kind, std::size_t length, bool last) {
         return false;
     }
     if (last) {
-        u.written.push_back({output_path(folder, name), u.op.file_size, u.upload.running_crc});
+        u.written.push_back({u.output.finished_path(), u.op.file_size, u.upload.running_crc});
     }
     return true;
 }
@@ -200,7 +200,7 @@ void write_log_file(unit& u) {
         note_operation_failed(u, "log.txt could not be written");
         return;
     }
-    u.written.push_back({output_path(folder, "log.txt"), length,
+    u.written.push_back({u.output.finished_path(), length,
                          crc32_file(u.log_buffer.data(), length, 0xFFFFFFFFu)});
 }
 

@@ -1,9 +1,10 @@
-// POSIX files and folders: stat (kind and identity), mkdir, and '/' between folder and name.
+// POSIX files and folders: stat (kind and identity), mkdir and rmdir, and '/' between folder and name.
 #include "platform/file_system.h"
 
 #include <cstdio>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 std::optional<file_status> get_file_status(const std::string& name) {
     struct stat status {};
@@ -24,11 +25,17 @@ bool same_file(const std::string& a, const std::string& b) {
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-void make_folder(const std::string& name) {
-    // The process's umask narrows the permissions, as for any folder the user makes. An
-    // existing folder (EEXIST) is simply reused.
-    (void)mkdir(name.c_str(), 0777);
+folder_claim claim_folder(const std::string& name, os_error& error) {
+    // The process's umask narrows the permissions, as for any folder the user makes. mkdir
+    // never follows a symbolic link of that name: it fails with EEXIST.
+    if (mkdir(name.c_str(), 0777) == 0) {
+        return folder_claim::created;
+    }
+    error = last_os_error();
+    return is_name_taken(error) ? folder_claim::taken : folder_claim::failed;
 }
+
+void remove_empty_folder(const std::string& name) { (void)rmdir(name.c_str()); }
 
 bool replace_file(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;  // atomic, replaces the target

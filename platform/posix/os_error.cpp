@@ -15,3 +15,9 @@ os_error last_os_error() {
     const auto code = static_cast<std::uint32_t>(errno);
     return os_error{code, os_error_text(code)};
 }
+
+bool is_name_taken(const os_error& error) { return error.code == EEXIST; }
+
+bool is_name_missing(const os_error& error) {
+    return error.code == ENOENT || error.code == ENOTDIR;
+}

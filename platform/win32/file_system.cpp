@@ -1,5 +1,5 @@
-// Win32 files and folders: _stat64 and device names (kind), file indexes (identity), the command
-// interpreter's "md", and '\' between folder and name.
+// Win32 files and folders: _stat64 and device names (kind), file indexes (identity),
+// CreateDirectory and RemoveDirectory, and '\' between folder and name.
 #include "platform/file_system.h"
 
 #include <sys/stat.h>
@@ -7,23 +7,11 @@
 
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 
 #include <windows.h>
 
 namespace {
-
-// Characters that the command interpreter would not take literally inside double quotes
-// ('%' expands variables) or that end the quotes; such a name is not passed to "md".
-bool safe_in_quotes(const std::string& name) {
-    for (const char c : name) {
-        if (c == '"' || c == '%' || static_cast<unsigned char>(c) < 0x20) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool equal_ignoring_case(const std::string& a, const char* b) {
     std::size_t k = 0;
@@ -103,20 +91,15 @@ bool same_file(const std::string& a, const std::string& b) {
            first->nFileIndexLow == second->nFileIndexLow;
 }
 
-void make_folder(const std::string& name) {
-    if (name.empty() || !safe_in_quotes(name)) {
-        return;
+folder_claim claim_folder(const std::string& name, os_error& error) {
+    if (CreateDirectoryA(name.c_str(), nullptr) != 0) {
+        return folder_claim::created;
     }
-    // The command's own output, and its complaint about an existing folder, are silenced; its
-    // outcome is not needed, since a missing folder shows when the file cannot be created.
-    const std::string command = "md \"" + name + "\" >nul 2>&1";
-    (void)std::system(command.c_str());
-    // A command interpreter that could not be started (a system short of resources) leaves no
-    // folder: the system's own call makes it then.
-    if (GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        (void)CreateDirectoryA(name.c_str(), nullptr);
-    }
+    error = last_os_error();
+    return is_name_taken(error) ? folder_claim::taken : folder_claim::failed;
 }
+
+void remove_empty_folder(const std::string& name) { (void)RemoveDirectoryA(name.c_str()); }
 
 bool replace_file(const std::string& from, const std::string& to) {
     // rename() on Windows refuses an existing target; MoveFileEx replaces it in one step.

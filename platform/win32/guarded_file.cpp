@@ -12,13 +12,14 @@ namespace {
 HANDLE as_handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 }  // namespace
 
-std::intptr_t os_create_for_writing(const char* path) {
+std::intptr_t os_create_new(const char* path) noexcept {
+    // CREATE_NEW: the name must be new; an existing file or link of that name is not opened.
     const HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? guarded_file::no_handle : reinterpret_cast<std::intptr_t>(h);
 }
 
-bool os_write_all(std::intptr_t handle, const std::uint8_t* data, std::size_t length) {
+bool os_write_all(std::intptr_t handle, const std::uint8_t* data, std::size_t length) noexcept {
     std::size_t done = 0;
     while (done < length) {
         const DWORD piece = static_cast<DWORD>(length - done > 0x40000000u ? 0x40000000u
@@ -32,10 +33,15 @@ bool os_write_all(std::intptr_t handle, const std::uint8_t* data, std::size_t le
     return true;
 }
 
-bool os_close(std::intptr_t handle) { return CloseHandle(as_handle(handle)) != 0; }
+bool os_close(std::intptr_t handle) noexcept { return CloseHandle(as_handle(handle)) != 0; }
 
 bool os_replace_now(const char* from, const char* to) noexcept {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool os_name_new(const char* from, const char* to) noexcept {
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
+    return MoveFileExA(from, to, 0) != 0;
 }
 
 bool os_remove_now(const char* path) noexcept { return DeleteFileA(path) != 0; }

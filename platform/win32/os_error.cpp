@@ -23,3 +23,11 @@ os_error last_os_error() {
     const DWORD code = GetLastError();
     return os_error{code, os_error_text(code)};
 }
+
+bool is_name_taken(const os_error& error) {
+    return error.code == ERROR_FILE_EXISTS || error.code == ERROR_ALREADY_EXISTS;
+}
+
+bool is_name_missing(const os_error& error) {
+    return error.code == ERROR_FILE_NOT_FOUND || error.code == ERROR_PATH_NOT_FOUND;
+}

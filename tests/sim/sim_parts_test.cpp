@@ -19,6 +19,7 @@
 #include "tools/unit_sim/sim_line.h"
 #include "tools/unit_sim/sim_samples.h"
 #include "tools/unit_sim/sim_terminal.h"
+#include "tools/unit_sim/sim_unit.h"
 
 namespace {
 
@@ -164,6 +165,50 @@ TEST(SimMemory, FactoryImagesAreConsistent) {
     EXPECT_EQ(memory.eeprom(file_type_charger, 2), memory.eeprom(file_type_charger, 0));
     EXPECT_EQ(memory.eeprom(file_type_pa, 4), nullptr);
     EXPECT_NE(memory.eeprom(file_type_tc, 1)->content, memory.eeprom(file_type_tc, 2)->content);
+}
+
+TEST(SimMemory, ImageVariantsHoldOtherBytesInTheSameShape) {
+    const unit_memory usual = factory_memory();
+    const unit_memory three = factory_memory(3);
+    const unit_memory four = factory_memory(4);
+    for (std::size_t k = 0; k < 3; ++k) {
+        for (const int type : {file_type_fpga, file_type_software}) {
+            const stored_image& a = *three.image(static_cast<int>(k), type);
+            const stored_image& b = *four.image(static_cast<int>(k), type);
+            const stored_image& base = *usual.image(static_cast<int>(k), type);
+            ASSERT_TRUE(a.valid()) << "bank " << k;
+            EXPECT_EQ(a.descriptor.crc, crc32_file(a.content.data(), a.content.size(), ~0U));
+            EXPECT_EQ(a.descriptor.size, a.content.size());
+            EXPECT_EQ(a.content.size(), base.content.size()) << "bank " << k;
+            EXPECT_STREQ(a.descriptor.file_name, base.descriptor.file_name);
+            EXPECT_NE(a.descriptor.crc, base.descriptor.crc) << "bank " << k;
+            EXPECT_NE(a.descriptor.crc, b.descriptor.crc) << "bank " << k;
+        }
+        // Still a bitstream behind its sync word, still S-records from header to end record.
+        const bytes_t& fpga = three.banks[k].fpga.content;
+        EXPECT_EQ(bytes_t(fpga.begin() + 32, fpga.begin() + 36), (bytes_t{0xAA, 0x99, 0x55, 0x66}));
+        const std::string srec(three.banks[k].software.content.begin(),
+                               three.banks[k].software.content.end());
+        EXPECT_TRUE(srec.starts_with("S0") && srec.find("\nS7") != std::string::npos);
+    }
+    EXPECT_NE(three.banks[2].fpga.content, four.banks[2].fpga.content);
+    EXPECT_EQ(three.eeproms.size(), usual.eeproms.size());
+    EXPECT_EQ(three.log.entries, usual.log.entries);
+}
+
+// A unit given a variant starts with its images; what is preloaded still replaces them.
+TEST(SimMemory, UnitStartsWithItsVariantUnderThePreloads) {
+    sim_unit_options options;
+    options.image_variant = 5;
+    options.preloads.push_back({2, file_type_fpga, "mine.bin", bytes_t(700, 0x42)});
+    const sim_unit unit(options);
+    const unit_memory memory = unit.memory();
+    const unit_memory variant = factory_memory(5);
+    EXPECT_EQ(memory.banks[2].fpga.content, bytes_t(700, 0x42));
+    EXPECT_STREQ(memory.banks[2].fpga.descriptor.file_name, "mine.bin");
+    EXPECT_EQ(memory.banks[2].software.content, variant.banks[2].software.content);
+    EXPECT_EQ(memory.banks[1].fpga.content, variant.banks[1].fpga.content);
+    EXPECT_NE(memory.banks[1].fpga.content, factory_memory().banks[1].fpga.content);
 }
 
 TEST(SimMemory, BankRecordsTravelBigEndian) {
@@ -543,4 +588,59 @@ TEST(SimCommandLine, RefusesBadOptionsWithAReason) {
     EXPECT_NE(error_of({"--load-bank", "4:fw:x"}).find("BANK:fw:FILE"), std::string::npos);
     EXPECT_NE(error_of({"--load-bank", "1:ee:x"}).find("BANK:fw:FILE"), std::string::npos);
     EXPECT_NE(error_of({"--colour"}).find("unknown option --colour"), std::string::npos);
+}
+
+TEST(SimCommandLine, ReadsPortListsAndRefusesBadOnes) {
+    const auto ports_of = [](std::initializer_list<const char*> args) {
+        const auto r = parse(args);
+        EXPECT_TRUE(r.ok) << r.error;
+        return r.options.ports;
+    };
+    EXPECT_EQ(ports_of({"--ports", "3-5,8"}), (std::vector<unsigned>{3, 4, 5, 8}));
+    EXPECT_EQ(ports_of({"--ports=9,2"}), (std::vector<unsigned>{9, 2}));
+    EXPECT_EQ(ports_of({"--ports", "192-255"}).size(), max_unit_ports);
+    EXPECT_TRUE(ports_of({"--port", "4"}).empty());
+
+    for (const char* bad : {"5-3", "3,3", "", "0", "256", "3-", "-3", "3,,4", "3,", "1-65",
+                            "2-4,4", "3-4-5", "x", "4294967299"}) {
+        const auto r = parse({"--ports", bad});
+        EXPECT_FALSE(r.ok) << bad;
+        EXPECT_NE(r.error.find("for --ports"), std::string::npos) << r.error;
+    }
+    EXPECT_FALSE(parse({"--port", "3", "--ports", "4"}).ok);
+    EXPECT_FALSE(parse({"--ports", "4", "--port", "3"}).ok);
+    EXPECT_NE(unit_usage_text().find("--ports LIST"), std::string::npos);
+}
+
+TEST(SimCommandLine, PlansAUnitPerPortWithItsOwnSeedImagesAndFiles) {
+    const auto one = parse({"--port", "7", "--seed", "10", "--record", "r", "--dump-dir", "d"});
+    ASSERT_TRUE(one.ok) << one.error;
+    const std::vector<unit_plan> single = plan_units(one.options);
+    ASSERT_EQ(single.size(), 1U);
+    EXPECT_EQ(single[0].unit.port, 7U);
+    EXPECT_EQ(single[0].unit.seed, 10U);
+    EXPECT_EQ(single[0].unit.image_variant, 0U);
+    EXPECT_EQ(single[0].record_file, "r");
+    EXPECT_EQ(single[0].dump_dir, "d");
+
+    const auto many = parse({"--ports", "3,9", "--seed", "10", "--record", "r", "--dump-dir",
+                             "d", "--silent"});
+    ASSERT_TRUE(many.ok) << many.error;
+    const std::vector<unit_plan> plans = plan_units(many.options);
+    ASSERT_EQ(plans.size(), 2U);
+    EXPECT_EQ(plans[1].unit.port, 9U);
+    EXPECT_NE(plans[0].unit.seed, plans[1].unit.seed);
+    EXPECT_NE(plans[0].unit.image_variant, plans[1].unit.image_variant);
+    EXPECT_NE(plans[0].unit.image_variant, 0U);
+    EXPECT_EQ(plans[0].record_file, "r.COM3");
+    EXPECT_EQ(plans[1].dump_dir, std::filesystem::path("d") / "COM9");
+    EXPECT_TRUE(plans[0].unit.faults.silent && plans[1].unit.faults.silent);
+
+    // A list of one port: that unit's own seed and images, but the files as named.
+    const auto lone = parse({"--ports", "4", "--record", "r"});
+    ASSERT_TRUE(lone.ok) << lone.error;
+    const std::vector<unit_plan> lone_plan = plan_units(lone.options);
+    ASSERT_EQ(lone_plan.size(), 1U);
+    EXPECT_EQ(lone_plan[0].record_file, "r");
+    EXPECT_EQ(lone_plan[0].unit.image_variant, 4U);
 }

@@ -28,6 +28,15 @@ std::string content_of(const fs::path& path) {
     return content;
 }
 
+// A symbolic link at `at` to the file "victim"; a plain file where the system makes no links.
+void link_or_file(const fs::path& at) {
+    std::error_code error;
+    fs::create_symlink(fs::absolute("victim"), at, error);
+    if (error) {
+        std::ofstream(at) << "taken";
+    }
+}
+
 // Each test runs in a fresh folder of its own; the current directory is restored after it.
 class OutputFiles : public ::testing::Test {
 protected:
@@ -98,41 +107,60 @@ TEST_F(OutputFiles, BlocksOfOneUploadAreJoinedInOrderAndNamedOnlyAtTheEnd) {
     EXPECT_EQ(content_of(final_path), "abcdefgh");
 }
 
-TEST_F(OutputFiles, SingleBlockReplacesAnOlderFileInAnExistingFolder) {
+// What is there already (another run's folder and files, a stale temporary file, links put
+// where the writer's names would be) is never replaced, emptied or followed.
+TEST_F(OutputFiles, NothingThereIsReplacedEmptiedOrFollowed) {
     fs::create_directory("run");
-    std::ofstream(fs::path("run") / "log.txt") << "an older and longer log";
+    std::ofstream(fs::path("run") / "log.txt") << "another run's log";
     OutputCapture out;
     EXPECT_EQ(write("run", OUT_CREATE_CLOSE, "log.txt", "new"), 0);
-    EXPECT_EQ(write("run", OUT_CREATE_CLOSE, "TC_Channel4.eeprom", "\x01\x02"), 0);
-    EXPECT_EQ(out.text(), "");
-    EXPECT_EQ(content_of(fs::path("run") / "log.txt"), "new");
-    EXPECT_EQ(content_of(fs::path("run") / "TC_Channel4.eeprom"), "\x01\x02");
+    EXPECT_EQ(writer.finished_path(), output_path("run_2", "log.txt"));
+    EXPECT_EQ(content_of(fs::path("run") / "log.txt"), "another run's log");
+
+    // The folder made for "run" is this writer's own from now on; in it a name that is taken
+    // (here by a link to a file outside) gives the next free name, said in a line.
+    std::ofstream("victim") << "keep";
+    link_or_file(fs::path("run_2") / "FW_Bank2.bin");
+    link_or_file(fs::path("run_2") / "FW_Bank2.bin.part");
+    EXPECT_EQ(write("run", OUT_CREATE, "FW_Bank2.bin", "ab"), 0);
+    EXPECT_TRUE(fs::exists(fs::path("run_2") / "FW_Bank2.bin.2.part"));
+    EXPECT_EQ(write("run", OUT_WRITE_CLOSE, "FW_Bank2.bin", "cd"), 0);
+    const std::string wanted = output_path("run_2", "FW_Bank2.bin");
+    const std::string taken = output_path("run_2", "FW_Bank2_2.bin");
+    EXPECT_EQ(out.text(), wanted + " is there already: this file is " + taken + "\n");
+    EXPECT_EQ(writer.finished_path(), taken);
+    EXPECT_EQ(content_of(taken), "abcd");
+    EXPECT_EQ(content_of("victim"), "keep");
+    EXPECT_TRUE(fs::exists(fs::symlink_status(wanted)));
+    EXPECT_FALSE(fs::exists(fs::path("run_2") / "FW_Bank2.bin.2.part"));
+
+    EXPECT_EQ(numbered_path("a.b/log", 3), "a.b/log_3");
+    EXPECT_EQ(numbered_path("run/.hidden", 2), "run/.hidden_2");
 }
 
 TEST_F(OutputFiles, UncreatableFileIsReportedAndLaterBlocksGoNowhere) {
-    std::ofstream("blocker") << "a file where the folder should be";
+    const std::string folder = output_path("missing", "run");  // its parent is not there
     OutputCapture out;
-    EXPECT_EQ(write("blocker", OUT_CREATE, "FW_Bank1.bin", "abc"), OUT_NOT_CREATED);
-    EXPECT_EQ(out.take(), "Could not create " + output_path("blocker", "FW_Bank1.bin") + " \n");
-    EXPECT_EQ(write("blocker", OUT_WRITE_CLOSE, "FW_Bank1.bin", "12345"), OUT_NOT_WRITTEN);
+    EXPECT_EQ(write(folder, OUT_CREATE, "FW_Bank1.bin", "abc"), OUT_NOT_CREATED);
+    EXPECT_EQ(out.take(), "Could not create " + output_path(folder, "FW_Bank1.bin") + " \n");
+    EXPECT_EQ(write(folder, OUT_WRITE_CLOSE, "FW_Bank1.bin", "12345"), OUT_NOT_WRITTEN);
     EXPECT_EQ(out.take(), "Could not write to output file. Lenght 5\n");
-    EXPECT_EQ(write("blocker", 3, "FW_Bank1.bin", "abc"), OUT_NOT_CREATED);
+    EXPECT_EQ(write(folder, 3, "FW_Bank1.bin", "abc"), OUT_NOT_CREATED);
     EXPECT_EQ(out.text(), "");
-    EXPECT_EQ(content_of("blocker"), "a file where the folder should be");
+    EXPECT_FALSE(fs::exists("missing"));
 }
 
 // An upload that ends early leaves nothing that could be taken for a whole image: neither its
-// temporary file nor a file of the image's name. An older complete file of that name stays.
+// temporary file nor a file of the image's name. A complete file of that name stays.
 TEST_F(OutputFiles, UploadEndedEarlyLeavesNothingBehind) {
-    fs::create_directory("a");
-    std::ofstream(fs::path("a") / "FW_Bank1.bin") << "an older complete image";
     OutputCapture out;
+    EXPECT_EQ(write("a", OUT_CREATE_CLOSE, "FW_Bank1.bin", "a complete image"), 0);
     EXPECT_EQ(write("a", OUT_CREATE, "FW_Bank1.bin", "first"), 0);
     writer.discard();
     const std::string path = output_path("a", "FW_Bank1.bin");
     EXPECT_EQ(out.take(), "Incomplete file " + path + " removed\n");
     EXPECT_FALSE(fs::exists(unfinished_path(path)));
-    EXPECT_EQ(content_of(path), "an older complete image");
+    EXPECT_EQ(content_of(path), "a complete image");
     writer.discard();  // nothing open: nothing said
     EXPECT_EQ(out.take(), "");
 

@@ -457,6 +457,7 @@ TEST_F(TransferTest, AnUploadEndingEarlyRemovesItsFile) {
     }
     {
         SetUp();
+        fs::remove_all("out");  // a new run: the folder is made again
         session& loop = the_session();
         const bytes image = fpga_image_of_bank2(1300);
         begin_get(loop, file_type_fpga, 2);

@@ -493,61 +493,69 @@ TEST_F(UploadFlow, ASizeBeyondWhatBlockNumbersCountIsRefusedWithTheSize) {
 }
 
 TEST_F(UploadFlow, AnOutputFolderThatCannotBeMadeEndsTheUploadAtTheFirstBlock) {
-    write_file("out", text_bytes("a file where the folder should be"));
+    const std::string folder = output_path("missing", "out");  // its parent is not there
     session& loop = the_session();
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
+    op().output_folder.assign(folder);
     unit_sends_block(0, image);
     loop.pass();
-    EXPECT_EQ(out.text(), "Could not create " + output_path("out", "FW_Bank2.bin") +
-                              " \nError -1 writing to file FW_Bank2.bin in out\n");
+    EXPECT_EQ(out.text(), "Could not create " + output_path(folder, "FW_Bank2.bin") +
+                              " \nError -1 writing to file FW_Bank2.bin in " + folder + "\n");
     EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(op().redraw_request, 1);
     EXPECT_EQ(sent(sub_code::FILE_REQ).size(), 1u);  // block 1 is not asked for
     EXPECT_TRUE(operation_failed(u()));
-    EXPECT_TRUE(fs::is_regular_file("out"));
+    EXPECT_FALSE(fs::exists("missing"));
 }
 
-TEST_F(UploadFlow, AFailedReadLeavesAnEarlierWholeImageAndASuccessfulOneReplacesIt) {
-    fs::create_directory("out");
-    const bytes earlier = text_bytes("the image read yesterday");
-    write_file(fw2, earlier);
-    {
-        session& loop = the_session();
-        const bytes image = fpga_image_of_bank2(1300);
-        begin_get(loop, file_type_fpga, 2);
-        unit_sends_block(0, image);
-        loop.pass();
-        EXPECT_EQ(content_of(fw2), earlier);  // blocks go to the temporary file
-        unit_answers(sub_code::FILE_FAILED, {2, 0, 0, 0x05, 0x14, 1, 1});
-        loop.pass();
-        EXPECT_EQ(loop.op_state, operation_state::idle);
-        EXPECT_EQ(content_of(fw2), earlier);
-        EXPECT_FALSE(fs::exists(fw2_part));
-        EXPECT_EQ(count_of(out.take(), removal_line("out", "FW_Bank2.bin")), 1u);
-    }
-    {
-        session& loop = the_session();
-        const bytes image = fpga_image_of_bank2(1300, 7);
-        begin_get(loop, file_type_fpga, 2);
-        send_blocks(loop, image);
-        EXPECT_EQ(loop.op_state, operation_state::idle);
-        EXPECT_EQ(content_of(fw2), image);
-        EXPECT_FALSE(fs::exists(fw2_part));
-    }
+// A failed read leaves the whole image read before as it is; one read after it is kept beside
+// it under the next free name, and the run's list of files names it so.
+TEST_F(UploadFlow, AFailedReadLeavesAnEarlierWholeImageAndALaterOneIsKeptBesideIt) {
+    session& loop = the_session();
+    const bytes earlier = fpga_image_of_bank2(1300, 3);
+    begin_get(loop, file_type_fpga, 2);
+    send_blocks(loop, earlier);
+    ASSERT_EQ(content_of(fw2), earlier);
+    begin_get(loop, file_type_fpga, 2);
+    unit_sends_block(0, fpga_image_of_bank2(1300));
+    loop.pass();
+    EXPECT_EQ(content_of(fw2), earlier);  // blocks go to the temporary file
+    out.take();
+    unit_answers(sub_code::FILE_FAILED, {2, 0, 0, 0x05, 0x14, 1, 1});
+    loop.pass();
+    EXPECT_EQ(loop.op_state, operation_state::idle);
+    EXPECT_EQ(content_of(fw2), earlier);
+    EXPECT_FALSE(fs::exists(fw2_part));
+    EXPECT_EQ(count_of(out.take(), removal_line("out", "FW_Bank2.bin")), 1u);
+
+    const bytes later = fpga_image_of_bank2(1300, 7);
+    begin_get(loop, file_type_fpga, 2);
+    send_blocks(loop, later);
+    const std::string kept = output_path("out", "FW_Bank2_2.bin");
+    EXPECT_EQ(content_of(fw2), earlier);
+    EXPECT_EQ(content_of(kept), later);
+    EXPECT_FALSE(fs::exists(fw2_part));
+    ASSERT_EQ(u().written.size(), 2u);
+    EXPECT_EQ(u().written[1].path, kept);
 }
 
-TEST_F(UploadFlow, AStaleTemporaryFileIsNotPartOfTheNewImage) {
+// A folder of that name made by another run (with its stale temporary file) is left alone:
+// the run's files go into a new folder, which the list of files written names.
+TEST_F(UploadFlow, AFolderAnotherRunMadeIsLeftAlone) {
     fs::create_directory("out");
-    write_file(fw2_part, bytes(5000, 0x55));  // left by a run that was killed
+    write_file(fw2_part, bytes(5000, 0x55));
     session& loop = the_session();
     const bytes image = fpga_image_of_bank2(1300);
     begin_get(loop, file_type_fpga, 2);
     send_blocks(loop, image);
     EXPECT_EQ(loop.op_state, operation_state::idle);
-    EXPECT_EQ(content_of(fw2), image);
-    EXPECT_FALSE(fs::exists(fw2_part));
-    EXPECT_EQ(out.text(), "");
+    const std::string made = output_path("out_2", "FW_Bank2.bin");
+    EXPECT_EQ(content_of(made), image);
+    EXPECT_EQ(content_of(fw2_part), bytes(5000, 0x55));
+    EXPECT_FALSE(fs::exists(fw2));
+    ASSERT_EQ(u().written.size(), 1u);
+    EXPECT_EQ(u().written[0].path, made);
 }
 
 TEST_F(UploadFlow, QuittingInTheMiddleRemovesTheUnfinishedFileAtTheEndOfTheRun) {
@@ -647,15 +655,14 @@ TEST_F(LogFlow, ACommandLineRunKeepsItsFolderAndAnInteractiveRunMakesANewOne) {
 }
 
 TEST_F(LogFlow, ALogThatCannotBeWrittenCountsAsAFailure) {
-    write_file("run", text_bytes("a file where the folder should be"));
     session& loop = the_session();
     op().batch_mode = 1;
-    op().output_folder.assign("run");
+    op().output_folder.assign(output_path("missing", "run"));
     begin_log(u(), false, loop.op_state);
     out.take();
     unit_sends_log_block(0, 3, 8, 8, entries(3));
     loop.pass();
-    EXPECT_EQ(out.text(), "Could not create " + output_path("run", "log.txt") + " \n");
+    EXPECT_EQ(out.text(), "Could not create " + output_path(output_path("missing", "run"), "log.txt") + " \n");
     EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(op().expected_seq, 0u);
     EXPECT_TRUE(operation_failed(u()));

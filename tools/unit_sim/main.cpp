@@ -1,6 +1,7 @@
-// kestrel-unit: the simulated unit as a program for people. It makes the port, tells where it
-// is, answers the program until Ctrl-C or SIGTERM, then removes its links and, when asked,
-// writes out what it stores. SIGUSR1 pulls its port while it keeps running.
+// kestrel-unit: the simulated unit as a program for people. It makes the port of each unit it
+// is asked for, tells where they are, answers the program until Ctrl-C or SIGTERM, then removes
+// the links and, when asked, writes out what each unit stores. SIGUSR1 pulls every port while
+// the units keep running.
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <stdexcept>
+#include <vector>
 
 #include "tools/unit_sim/sim_cli.h"
 #include "tools/unit_sim/sim_download.h"
@@ -20,10 +22,14 @@ namespace {
 constexpr int exit_usage = 2;
 constexpr int exit_failure = 1;
 
-// The record file, written from the unit's thread one line per item.
+// A record file, written from its unit's thread one line per item; closed with the writer.
 class record_writer {
 public:
     explicit record_writer(std::FILE* file) : file_(file) {}
+    ~record_writer() { std::fclose(file_); }
+    record_writer(const record_writer&) = delete;
+    record_writer& operator=(const record_writer&) = delete;
+
     void write(const received_item& item) {
         const std::string line = record_line(item);
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -79,20 +85,25 @@ int main(int argc, char** argv) {
         std::fputs(unit_usage_text().c_str(), stdout);
         return 0;
     }
-    sim_unit_options options = parsed.options.unit;
-    options.keep_received = false;  // a run may last for hours: the record goes to a file only
+    std::vector<unit_plan> plans = plan_units(parsed.options);
 
-    std::FILE* record_file = nullptr;
-    std::unique_ptr<record_writer> recorder;
-    if (!parsed.options.record_file.empty()) {
-        record_file = std::fopen(parsed.options.record_file.c_str(), "w");
-        if (record_file == nullptr) {
-            std::perror(("kestrel-unit: cannot write " + parsed.options.record_file).c_str());
+    // Declared before the units, so that every writer outlives the unit that calls it.
+    std::vector<std::unique_ptr<record_writer>> recorders;
+    for (unit_plan& plan : plans) {
+        plan.unit.keep_received = false;  // a run may last for hours: the record goes to a file
+        if (plan.record_file.empty()) {
+            continue;
+        }
+        std::FILE* file = std::fopen(plan.record_file.c_str(), "w");
+        if (file == nullptr) {
+            std::perror(("kestrel-unit: cannot write " + plan.record_file).c_str());
             return exit_failure;
         }
-        recorder = std::make_unique<record_writer>(record_file);
-        options.on_received = [&recorder](const received_item& item) { recorder->write(item); };
+        recorders.push_back(std::make_unique<record_writer>(file));
+        record_writer* recorder = recorders.back().get();
+        plan.unit.on_received = [recorder](const received_item& item) { recorder->write(item); };
     }
+    const bool several = plans.size() > 1;
 
     // The signals are taken by sigwait below; every thread started from here on blocks them.
     sigset_t signals;
@@ -104,35 +115,62 @@ int main(int argc, char** argv) {
 
     int status = 0;
     try {
-        options.preloads = read_bank_files(parsed.options.bank_files);
-        sim_unit unit(options);
-        unit.start();
-        std::printf("kestrel-unit: unit on COM%u (%s -> %s); Ctrl-C to stop\n", options.port,
-                    unit.link_path().c_str(), unit.pty_path().c_str());
-        if (!unit.wine_link_path().empty()) {
-            std::printf("kestrel-unit: wine sees it as COM%u through %s\n", options.port,
-                        unit.wine_link_path().c_str());
+        const std::vector<image_preload> preloads = read_bank_files(parsed.options.bank_files);
+        // A unit that cannot start throws; leaving this block then destroys the units already
+        // started, which stops them and removes their links.
+        std::vector<std::unique_ptr<sim_unit>> units;
+        for (unit_plan& plan : plans) {
+            plan.unit.preloads = preloads;
+            units.push_back(std::make_unique<sim_unit>(plan.unit));
+            units.back()->start();
+        }
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            const sim_unit& unit = *units[i];
+            const unsigned port = plans[i].unit.port;
+            std::printf("kestrel-unit: unit on COM%u (%s -> %s); Ctrl-C to stop\n", port,
+                        unit.link_path().c_str(), unit.pty_path().c_str());
+            if (!unit.wine_link_path().empty()) {
+                std::printf("kestrel-unit: wine sees it as COM%u through %s\n", port,
+                            unit.wine_link_path().c_str());
+            }
         }
         std::fflush(stdout);
         int signal_number = 0;
         while (sigwait(&signals, &signal_number) == 0 && signal_number == SIGUSR1) {
-            unit.disconnect();
-            std::printf("kestrel-unit: port pulled, links removed; the unit runs on\n");
+            for (const std::unique_ptr<sim_unit>& unit : units) {
+                unit->disconnect();
+            }
+            std::fputs(several ? "kestrel-unit: ports pulled, links removed; the units run on\n"
+                               : "kestrel-unit: port pulled, links removed; the unit runs on\n",
+                       stdout);
             std::fflush(stdout);
         }
-        unit.stop();
+        for (const std::unique_ptr<sim_unit>& unit : units) {
+            unit->stop();
+        }
         std::printf("kestrel-unit: stopped, links removed\n");
-        if (!parsed.options.dump_dir.empty()) {
-            dump_memory(unit.memory(), parsed.options.dump_dir);
-            std::printf("kestrel-unit: what the unit stores is in %s\n",
-                        parsed.options.dump_dir.c_str());
+        // One dump that fails does not keep the other units' contents from being written.
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            const std::filesystem::path& folder = plans[i].dump_dir;
+            if (folder.empty()) {
+                continue;
+            }
+            try {
+                dump_memory(units[i]->memory(), folder);
+                if (several) {
+                    std::printf("kestrel-unit: what the unit on COM%u stores is in %s\n",
+                                plans[i].unit.port, folder.c_str());
+                } else {
+                    std::printf("kestrel-unit: what the unit stores is in %s\n", folder.c_str());
+                }
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "kestrel-unit: %s\n", error.what());
+                status = exit_failure;
+            }
         }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "kestrel-unit: %s\n", error.what());
         status = exit_failure;
-    }
-    if (record_file != nullptr) {
-        std::fclose(record_file);
     }
     return status;
 }

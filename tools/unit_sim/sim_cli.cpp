@@ -1,5 +1,6 @@
 #include "tools/unit_sim/sim_cli.h"
 
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <optional>
@@ -75,6 +76,60 @@ std::optional<bank_file> parse_bank_file(std::string_view text) {
     return file;
 }
 
+// A port of a list, 1 to 255.
+std::optional<unsigned> parse_port(std::string_view text) {
+    const auto n = parse_number<unsigned>(text);
+    if (!n || *n < 1 || *n > 255) {
+        return std::nullopt;
+    }
+    return n;
+}
+
+// "3-10", "3,4,7", "3-5,8": ports and ranges of ports separated by commas, in the order given.
+// Empty, with `why` saying what is wrong, when an item is not a port or a rising range, a port
+// comes twice or the list names more than max_unit_ports ports.
+std::vector<unsigned> parse_port_list(std::string_view text, std::string& why) {
+    std::vector<unsigned> ports;
+    std::array<bool, 256> named{};
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string_view item = text.substr(start, comma - start);
+        const std::size_t dash = item.find('-');
+        const auto first = parse_port(item.substr(0, dash));
+        const auto last =
+            dash == std::string_view::npos ? first : parse_port(item.substr(dash + 1));
+        if (item.empty()) {
+            why = text.empty() ? "expected ports such as 3-10 or 3,4,7" : "an empty item";
+            return {};
+        }
+        if (!first || !last) {
+            why = "'" + std::string(item) + "' is not a port 1 to 255 or a range of them (3-10)";
+            return {};
+        }
+        if (*first > *last) {
+            why = "the range " + std::string(item) + " runs backwards";
+            return {};
+        }
+        for (unsigned port = *first; port <= *last; ++port) {
+            if (named[port]) {
+                why = "port " + std::to_string(port) + " comes twice";
+                return {};
+            }
+            if (ports.size() == max_unit_ports) {
+                why = "more than " + std::to_string(max_unit_ports) + " ports";
+                return {};
+            }
+            named[port] = true;
+            ports.push_back(port);
+        }
+        if (comma == std::string_view::npos) {
+            return ports;
+        }
+        start = comma + 1;
+    }
+}
+
 unit_command_result failure(std::string error) {
     unit_command_result result;
     result.error = std::move(error);
@@ -87,6 +142,7 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
     unit_command_result result;
     unit_command_line& line = result.options;
     argument_reader reader(args);
+    bool port_given = false;
     while (!reader.done()) {
         reader.next();
         const std::string option(reader.name());
@@ -117,14 +173,13 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
         }
 
         const bool known =
-            option == "--port" || option == "--dir" || option == "--wine-prefix" ||
-            option == "--verbose" || option == "--boot-delay" || option == "--corrupt" ||
-            option == "--corrupt-answers" || option == "--drop" || option == "--noise" ||
-            option == "--drop-bytes" || option == "--dl-fail-at" || option == "--boot-fail-to" ||
-            option == "--corrupt-stored-byte" || option == "--report-size" ||
-            option == "--eeprom-ack-as" ||
-            option == "--seed" || option == "--record" || option == "--dump-dir" ||
-            option == "--load-bank";
+            option == "--port" || option == "--ports" || option == "--dir" ||
+            option == "--wine-prefix" || option == "--verbose" || option == "--boot-delay" ||
+            option == "--corrupt" || option == "--corrupt-answers" || option == "--drop" ||
+            option == "--noise" || option == "--drop-bytes" || option == "--dl-fail-at" ||
+            option == "--boot-fail-to" || option == "--corrupt-stored-byte" ||
+            option == "--report-size" || option == "--eeprom-ack-as" || option == "--seed" ||
+            option == "--record" || option == "--dump-dir" || option == "--load-bank";
         if (!known) {
             return failure("unknown option " + option);
         }
@@ -143,6 +198,13 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
                 return bad("a port number 1 to 255");
             }
             line.unit.port = *n;
+            port_given = true;
+        } else if (option == "--ports") {
+            std::string why;
+            line.ports = parse_port_list(text, why);
+            if (line.ports.empty()) {
+                return failure("bad value '" + text + "' for --ports: " + why);
+            }
         } else if (option == "--dir" || option == "--wine-prefix" || option == "--record" ||
                    option == "--dump-dir") {
             if (text.empty()) {
@@ -229,8 +291,35 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
             line.unit.seed = *n;
         }
     }
+    if (port_given && !line.ports.empty()) {
+        return failure("--port and --ports exclude each other: --port N runs one unit, "
+                       "--ports LIST one on each port of LIST");
+    }
     result.ok = true;
     return result;
+}
+
+std::vector<unit_plan> plan_units(const unit_command_line& line) {
+    if (line.ports.empty()) {
+        return {unit_plan{line.unit, line.record_file, line.dump_dir}};
+    }
+    const bool several = line.ports.size() > 1;
+    std::vector<unit_plan> plans;
+    for (const unsigned port : line.ports) {
+        unit_plan plan{line.unit, line.record_file, line.dump_dir};
+        const std::string name = "COM" + std::to_string(port);
+        plan.unit.port = port;
+        plan.unit.seed = line.unit.seed + port;  // wraps past 2^64: any seed will do
+        plan.unit.image_variant = port;
+        if (several && !plan.record_file.empty()) {
+            plan.record_file += "." + name;
+        }
+        if (several && !plan.dump_dir.empty()) {
+            plan.dump_dir /= name;
+        }
+        plans.push_back(std::move(plan));
+    }
+    return plans;
 }
 
 std::string unit_usage_text() {
@@ -239,10 +328,18 @@ std::string unit_usage_text() {
 A simulated unit: its boot loader answers Kestrel on a pseudo-terminal that the program
 opens as the serial port COM<n>. Runs until Ctrl-C (SIGINT) or SIGTERM. SIGUSR1 pulls the
 port as an unplugged cable would: the line is closed and its links removed while the unit
-keeps running (and keeps what it stores) until it is stopped.
+keeps running (and keeps what it stores) until it is stopped. With --ports it simulates
+several units at once, one per port, and SIGUSR1 pulls every port.
 
 Port:
   --port N            port number, the link is named COM<N> (default 3)
+  --ports LIST        a unit on each port of LIST: port numbers 1-255 and ranges of them,
+                      separated by commas (3-10, 3,4,7, 3-5,8), at most 64 ports, none twice;
+                      not with --port. Each unit stores on its own and starts with factory
+                      images of its own; the unit on port N draws its random faults from seed
+                      S+N (S of --seed). All other options hold for every unit; with more than
+                      one port, --record FILE writes FILE.COM<N> and --dump-dir DIR fills
+                      DIR/COM<N>
   --dir DIR           folder of the link COM<N> (default: the current folder)
   --wine-prefix P     also link P/dosdevices/com<N>, for kestrel.exe under wine
   --no-pacing         move bytes at once instead of at 115200 baud

@@ -55,6 +55,10 @@ struct sim_unit_options {
     int verbosity = 0;                     // 0 quiet, 1 a line per message, 2 with its bytes
     std::FILE* trace = stderr;             // where verbose lines go
     std::uint64_t seed = 1;
+    // Which factory images the unit leaves the factory with: 0 the usual ones; any other value
+    // varies their contents (same names, kinds and sizes, other bytes and CRC-32), so that
+    // units run side by side each hold images of their own.
+    unsigned image_variant = 0;
     sim_faults faults;
     // Images stored in place of the factory's before the unit starts.
     std::vector<image_preload> preloads;

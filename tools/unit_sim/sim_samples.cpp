@@ -21,7 +21,12 @@ using bytes_t = std::vector<std::uint8_t>;
 // Deterministic filler: the same seed gives the same bytes on every run and every host.
 class filler {
 public:
-    explicit filler(std::uint32_t seed) : state_(seed * 2654435761U + 1U) {}
+    // Xorshift stays at zero once there: the one seed that would start it there starts at 1.
+    explicit filler(std::uint32_t seed) : state_(seed * 2654435761U + 1U) {
+        if (state_ == 0) {
+            state_ = 1;
+        }
+    }
     std::uint8_t next() {
         state_ ^= state_ << 13;
         state_ ^= state_ >> 17;
@@ -106,6 +111,12 @@ bytes_t srec_file(std::size_t min_size, std::uint32_t address, std::uint32_t see
     return bytes_t(text.begin(), text.end());
 }
 
+// The filler seed of an image for a variant of the factory images. Variant 0 keeps the seed;
+// the others move it by an odd multiple, so that no two variants share the seed of an image.
+std::uint32_t variant_seed(std::uint32_t seed, unsigned image_variant) {
+    return seed + static_cast<std::uint32_t>(image_variant) * 0x9E3779B1U;
+}
+
 struct image_sample {
     const char* file_name;
     bytes_t content;
@@ -138,7 +149,7 @@ bytes_t eeprom_content(std::uint8_t type, std::uint8_t channel, std::size_t size
 
 }  // namespace
 
-unit_memory factory_memory() {
+unit_memory factory_memory(unsigned image_variant) {
     unit_memory memory;
     for (std::uint32_t k = 0; k < memory.banks.size(); ++k) {
         flash_bank& bank = memory.banks[k];
@@ -150,25 +161,32 @@ unit_memory factory_memory() {
     const auto sw_address = [&memory](std::size_t k) {
         return memory.banks[k].software.descriptor.flash_address;
     };
+    const auto seed = [image_variant](std::uint32_t base) {
+        return variant_seed(base, image_variant);
+    };
 
     store(memory.banks[0].fpga,
-          {"loader_fpga_v1_0.bin", fpga_bitstream(900, 10, "RL4471 LOADER FPGA v1.0"), -200 * day},
+          {"loader_fpga_v1_0.bin", fpga_bitstream(900, seed(10), "RL4471 LOADER FPGA v1.0"),
+           -200 * day},
           "production", "boot loader");
     store(memory.banks[0].software,
-          {"loader_v1_0.srec", srec_file(2100, sw_address(0), 20, "loader_v1_0"), -200 * day},
+          {"loader_v1_0.srec", srec_file(2100, sw_address(0), seed(20), "loader_v1_0"),
+           -200 * day},
           "production", "boot loader");
     store(memory.banks[1].fpga,
-          {"rl4471_fpga_v2_3.bin", fpga_bitstream(1500, 11, "RL4471 FPGA v2.3"), -30 * day},
+          {"rl4471_fpga_v2_3.bin", fpga_bitstream(1500, seed(11), "RL4471 FPGA v2.3"),
+           -30 * day},
           "jsmith", "release 2.3");
     store(memory.banks[1].software,
-          {"rl4471_app_v2_3.srec", srec_file(3000, sw_address(1), 21, "rl4471_app_v2_3"),
+          {"rl4471_app_v2_3.srec", srec_file(3000, sw_address(1), seed(21), "rl4471_app_v2_3"),
            -30 * day},
           "jsmith", "release 2.3");
     store(memory.banks[2].fpga,
-          {"rl4471_fpga_v2_4.bin", fpga_bitstream(1300, 12, "RL4471 FPGA v2.4"), -5 * day},
+          {"rl4471_fpga_v2_4.bin", fpga_bitstream(1300, seed(12), "RL4471 FPGA v2.4"),
+           -5 * day},
           "mkeller", "2.4 field trial");
     store(memory.banks[2].software,
-          {"rl4471_app_v2_4.srec", srec_file(2700, sw_address(2), 22, "rl4471_app_v2_4"),
+          {"rl4471_app_v2_4.srec", srec_file(2700, sw_address(2), seed(22), "rl4471_app_v2_4"),
            -5 * day},
           "mkeller", "2.4 field trial");
 

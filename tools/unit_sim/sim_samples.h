@@ -4,4 +4,7 @@
 
 #include "tools/unit_sim/sim_memory.h"
 
-unit_memory factory_memory();
+// `image_variant` 0 gives the usual images; any other value gives images with the same names,
+// kinds and sizes but other contents (and so other CRC-32s), a different set for each value.
+// Everything else is the same for every variant.
+unit_memory factory_memory(unsigned image_variant = 0);

@@ -11,6 +11,9 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "tools/unit_sim/sim_download.h"
+#include "tools/unit_sim/sim_samples.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -41,10 +44,24 @@ std::optional<timespec> poll_timeout(std::optional<sim_clock::time_point> wake,
     return wait;
 }
 
+// The core a unit starts with. The core stores the usual factory images; a unit with images
+// of its own gets its variant of them instead, with the preloads again on top.
+unit_core starting_core(const sim_unit_options& options, sim_clock::time_point start) {
+    unit_core core(options, start);
+    if (options.image_variant != 0) {
+        unit_memory& memory = core.view().memory;
+        memory = factory_memory(options.image_variant);
+        for (const image_preload& preload : options.preloads) {
+            preload_image(memory, preload);
+        }
+    }
+    return core;
+}
+
 }  // namespace
 
 sim_unit::sim_unit(sim_unit_options options)
-    : options_(std::move(options)), core_(options_, sim_clock::now()) {}
+    : options_(std::move(options)), core_(starting_core(options_, sim_clock::now())) {}
 
 sim_unit::~sim_unit() { stop(); }
 
@@ -89,7 +106,7 @@ void sim_unit::start() {
 
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        core_ = unit_core(options_, sim_clock::now());
+        core_ = starting_core(options_, sim_clock::now());
         core_.view().port_open = true;
     }
     worker_ = std::thread(&sim_unit::run, this);
