@@ -4,14 +4,17 @@
 #include <string>
 
 #include "app/run_journal.h"
+#include "app/skip_same.h"
 #include "console/bank_table.h"
 #include "console/dialogs.h"
+#include "platform/clock.h"
 #include "platform/output.h"
 #include "platform/visible_text.h"
 #include "protocol/actions.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 #include "protocol/run_outcome.h"
+#include "protocol/senders.h"
 #include "protocol/unit.h"
 
 namespace {
@@ -57,6 +60,29 @@ void refuse_prom_type(batch_context& c, const char* operation, const std::string
     note_operation_failed(c.u, "Unknown EEPROM type \"" + type + "\"");
     journal_refused(c, operation, file, type);
 }
+
+// +skip_same: when the target already holds the file's image, the load just begun ends as
+// skipped, with the reason on screen, and nothing is sent. True then.
+bool skip_if_same(batch_context& c, const option_table& options, const std::string& file,
+                  const std::optional<held_image>& held, const std::string& target,
+                  operation_state& state) {
+    if (!options[opt_skip_same].value.b) {
+        return false;
+    }
+    const std::optional<std::string> reason = same_as_held(c.u, file, held, target);
+    if (!reason) {
+        return false;
+    }
+    out_printf("Skipped %s: %s\n", visible_text(file).c_str(), reason->c_str());
+    if (c.journal != nullptr) {
+        c.journal->skipped(*reason);
+    }
+    state = operation_state::idle;
+    return true;
+}
+
+// How long a load waits for the unit to say what an EEPROM holds before it loads anyway.
+constexpr std::uint32_t eeprom_probe_wait_ms = 3000;
 
 // Options standing beyond this argument position are never performed.
 constexpr int last_operation_position = 24;
@@ -168,7 +194,10 @@ int load_image(batch_context& c, const option_table& options, int index,
     journal_begin(c, operation_name(options, index), file, bank_text(*bank));
     c.u.op.bank = *bank;
     c.u.op.file_type = software ? file_type_software : file_type_fpga;
-    start_load(c, options, file, state);
+    if (!skip_if_same(c, options, file, image_in_bank(c.u, c.u.op.file_type, *bank),
+                      bank_text(*bank), state)) {
+        start_load(c, options, file, state);
+    }
     return index;
 }
 
@@ -207,14 +236,59 @@ int get_image(batch_context& c, const option_table& options, int index, operatio
     return index;
 }
 
-int load_eeprom(batch_context& c, const option_table& options, operation_state& state) {
-    const std::string& file = text_of(options[opt_load_prom]);
-    if (!select_eeprom(c, options, "loading", file.c_str(), "to")) {
-        refuse_prom_type(c, "load_prom", file, text_of(options[opt_prom_type]));
-        return opt_load_prom;
+// What the unit said the EEPROM of the probe holds, once it has answered or the wait is over;
+// false while the answer is still awaited. Nothing held when it did not answer in time or named
+// another EEPROM.
+bool probe_answered(unit& u, std::optional<held_image>& held) {
+    eeprom_probe& probe = u.probe;
+    const bool answered = u.eeprom_answers != probe.answers_before;
+    if (!answered && tick_count_ms() - probe.asked_tick < eeprom_probe_wait_ms) {
+        return false;
     }
-    journal_begin(c, "load_prom", file, target_text(c.u.op.file_type, c.u.op.bank));
-    start_load(c, options, file, state);
+    firmware_operation_record& op = u.op;
+    if (answered && op.file_type == probe.file_type && op.bank == probe.channel) {
+        held = held_image{op.file_size, op.file_crc};
+    } else if (!answered) {
+        out_printf("%s did not say what it holds: the file is loaded\n",
+                   target_text(probe.file_type, probe.channel).c_str());
+    }
+    // An EEPROM_ACK has changed the loader record: back to what the load is for.
+    op.file_type = probe.file_type;
+    op.bank = probe.channel;
+    probe = eeprom_probe{};
+    return true;
+}
+
+int load_eeprom(batch_context& c, const option_table& options, int& cursor, int asked_at,
+                operation_state& state) {
+    const std::string& file = text_of(options[opt_load_prom]);
+    std::optional<held_image> held;
+    if (c.u.probe.asked) {
+        if (!probe_answered(c.u, held)) {
+            cursor = asked_at;  // handed out again on the next pass
+            return opt_load_prom;
+        }
+    } else {
+        if (!select_eeprom(c, options, "loading", file.c_str(), "to")) {
+            refuse_prom_type(c, "load_prom", file, text_of(options[opt_prom_type]));
+            return opt_load_prom;
+        }
+        if (options[opt_skip_same].value.b) {
+            // What the EEPROM holds comes with EEPROM_ACK: asked for first, and the load taken
+            // up again once it came.
+            c.u.probe = eeprom_probe{true, c.u.op.file_type, c.u.op.bank, tick_count_ms(),
+                                     c.u.eeprom_answers};
+            send_eeprom_info_request(c.u, c.u.op.file_type, c.u.op.bank);
+            state = operation_state::idle;
+            cursor = asked_at;
+            return opt_load_prom;
+        }
+    }
+    const std::string target = target_text(c.u.op.file_type, c.u.op.bank);
+    journal_begin(c, "load_prom", file, target);
+    if (!skip_if_same(c, options, file, held, target, state)) {
+        start_load(c, options, file, state);
+    }
     return opt_load_prom;
 }
 
@@ -267,6 +341,7 @@ int check_bank(const unit& u, std::int32_t bank) {
 int start_batch_operation(unit& u, option_table& options, int& cursor, operation_state& state,
                           run_journal* journal) {
     batch_context c{u, journal};
+    const int asked_at = cursor;
     const int index = next_operation_option(options, cursor);
     switch (index) {
     case opt_load_sw:
@@ -292,7 +367,7 @@ int start_batch_operation(unit& u, option_table& options, int& cursor, operation
         }
         return index;
     case opt_load_prom:
-        return load_eeprom(c, options, state);
+        return load_eeprom(c, options, cursor, asked_at, state);
     case opt_get_prom:
         return get_eeprom(c, options, state);
     default:

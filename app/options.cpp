@@ -68,6 +68,11 @@ void build_option_table(option_table& options) {
     options[opt_list_ports] = flag_option("list_ports", "List the serial ports present");
     options[opt_verify] = flag_option("verify", "Read back and compare what is loaded");
     options[opt_report] = text_option("report", "Write a JSON report of the run to a file");
+    options[opt_ports] = text_option("ports", "Several units: serial ports (COM3,COM4) or all");
+    options[opt_events] =
+        text_option("events", "JSON lines of the run's events to a file (- standard output)");
+    options[opt_skip_same] = flag_option("skip_same", "Skip a load the unit already holds");
+    options[opt_wait_port] = uint_option("wait_port", "Seconds to wait for a port to appear", 0);
 }
 
 arg_block make_arg_block(option_table& options) {

@@ -1,4 +1,4 @@
-// The program's option table: 27 records in a fixed order. The order is a contract: start-up,
+// The program's option table: 31 records in a fixed order. The order is a contract: start-up,
 // the state machine and the command-line operations address each option by its index.
 #pragma once
 
@@ -36,9 +36,13 @@ enum option_index : int {
     opt_list_ports = 24,  // list the serial ports and end
     opt_verify = 25,      // read back and compare each image or EEPROM loaded
     opt_report = 26,      // a JSON report of a command-line run
+    opt_ports = 27,       // several units at once, one serial port each
+    opt_events = 28,      // the run's events as JSON lines, for scripts
+    opt_skip_same = 29,   // a load the unit already holds is not sent again
+    opt_wait_port = 30,   // seconds to wait for a named port to appear
 };
 
-inline constexpr std::size_t option_count = 27;
+inline constexpr std::size_t option_count = 31;
 
 using option_table = std::array<arg_option, option_count>;
 

@@ -29,23 +29,21 @@ bool same_transfer(const transfer_progress& a, const transfer_progress& b) {
 
 }  // namespace
 
-void progress_meter::update(const unit& u, operation_state state) {
+std::optional<progress_view> progress_meter::update(const unit& u, operation_state state) {
     if (!is_transfer_state(state)) {
         clear();
-        return;
+        return std::nullopt;
     }
     const std::uint32_t now = tick_count_ms();
     if (running_ && now - last_look_ < progress_refresh_ms) {
-        return;
+        return std::nullopt;
     }
     running_ = true;
     last_look_ = now;
-    if (!out_is_terminal()) {
-        return;
-    }
+    const bool drawn = draw_ && out_is_terminal();
     std::optional<transfer_progress> transfer = running_transfer(u, state);
     if (!transfer) {
-        return;
+        return std::nullopt;
     }
     if (!measured_ || !same_transfer(*measured_, *transfer)) {
         first_tick_.reset();
@@ -69,25 +67,31 @@ void progress_meter::update(const unit& u, operation_state state) {
         first_done_ = transfer->done;
     }
     const std::optional<double> bytes_per_second = rate(*transfer, now);
-    std::size_t columns = out_terminal_columns();
-    if (columns == 0) {
-        columns = default_columns;
+    if (drawn) {
+        std::size_t columns = out_terminal_columns();
+        if (columns == 0) {
+            columns = default_columns;
+        }
+        erase_on_signal();
+        // One column short of the width: a line that reaches the last column wraps on a console.
+        out_status(progress_line(*transfer, bytes_per_second, columns - 1, silence));
     }
-    erase_on_signal();
-    // One column short of the width: a line that reaches the last column wraps on a console.
-    out_status(progress_line(*transfer, bytes_per_second, columns - 1, silence));
-    measured_ = std::move(transfer);
+    measured_ = transfer;
+    return progress_view{std::move(*transfer), bytes_per_second, silence};
 }
 
-void progress_meter::clear() {
+bool progress_meter::clear() {
     if (!running_) {
-        return;
+        return false;
     }
-    out_status_clear();
+    if (draw_) {
+        out_status_clear();
+    }
     running_ = false;
     measured_.reset();
     first_tick_.reset();
     first_done_ = 0;
+    return true;
 }
 
 std::optional<double> progress_meter::rate(const transfer_progress& now,

@@ -36,3 +36,27 @@ void run_journal::refused(std::string operation, std::string file, std::string t
     entries_.push_back({std::move(operation), std::move(file), std::move(target), "failed",
                         outcome_->last_reason});
 }
+
+void run_journal::skipped(std::string reason) {
+    if (!running_) {
+        return;
+    }
+    running_ = false;
+    entries_.back().outcome = "skipped";
+    entries_.back().message = std::move(reason);
+}
+
+const char* unit_verdict(int status, const std::vector<journal_entry>& entries) {
+    if (status != 0) {
+        return "failed";
+    }
+    bool loads = false;
+    bool loaded = false;
+    for (const journal_entry& entry : entries) {
+        if (entry.operation.rfind("load_", 0) == 0) {
+            loads = true;
+            loaded = loaded || entry.outcome != "skipped";
+        }
+    }
+    return loads && !loaded ? "skipped" : "succeeded";
+}

@@ -12,11 +12,15 @@ struct journal_entry {
     std::string operation;  // "connect", "load_fw", "get_prom", "verify", ...
     std::string file;       // the file loaded or compared, when there is one
     std::string target;     // "bank 2", "PA channel 3", ..., when there is one
-    std::string outcome;    // "ok", "failed", or "interrupted" while it runs
+    std::string outcome;    // "ok", "failed", "skipped", or "interrupted" while it runs
     std::string message;    // what made it fail
 };
 
 struct run_outcome;
+
+// How a unit's run went, from its exit status and its operations: "failed" for any status but
+// 0; "skipped" when it had loads to do and every one was skipped; else "succeeded".
+const char* unit_verdict(int status, const std::vector<journal_entry>& entries);
 
 class run_journal {
 public:
@@ -30,6 +34,9 @@ public:
     // An operation that was refused before it started: recorded as failed at once, with the
     // reason of the failure just noted.
     void refused(std::string operation, std::string file, std::string target);
+    // The running operation ends without having done anything, for that reason (a load of an
+    // image the unit already holds): "skipped".
+    void skipped(std::string reason);
 
     bool running() const { return running_; }
     const std::vector<journal_entry>& entries() const { return entries_; }

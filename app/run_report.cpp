@@ -4,7 +4,6 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <nlohmann/json.hpp>
 
 #include "app/version.h"
 #include "console/banner.h"
@@ -22,7 +21,7 @@
 
 namespace {
 
-using json = nlohmann::ordered_json;
+using json = report_json;
 
 std::string hex32(std::uint32_t value) {
     char text[16];
@@ -99,17 +98,54 @@ json files_json(const unit& u) {
 
 constexpr const char* status_key = "\"exit_status\": ";
 
+json program_json() {
+    json report;
+    report["program"] = "Kestrel";
+    report["version"] = kestrel_version;
+    report["banner"] = std::string(kestrel_banner).substr(2);
+    return report;
+}
+
+std::string dumped(const json& report) {
+    // Every text is valid UTF-8 by now; should one not be, it is mended rather than thrown on.
+    return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+// Keeps the document ready to be written on the way out, with the status the process then
+// ends with in place of the last "exit_status": null.
+void prepare_on_exit(const std::string& path, const std::string& text) {
+    const std::string placeholder = std::string(status_key) + "null";
+    const std::size_t at = text.rfind(placeholder);
+    if (at == std::string::npos) {
+        return;
+    }
+    const std::size_t value_at = at + std::strlen(status_key);
+    prepare_exit_file(path, text.substr(0, value_at), text.substr(value_at + 4));
+}
+
+// Writes a document rendered by `render`; says why not and returns false when it fails.
+template <typename Render>
+bool write_rendered(const std::string& path, Render render) {
+    std::optional<std::string> error;
+    try {
+        error = write_report(path, render());
+    } catch (const std::exception& failure) {
+        error = failure.what();
+    }
+    if (error) {
+        out_printf("Report %s could not be written: %s\n", visible_text(path).c_str(),
+                   error->c_str());
+    }
+    return !error;
+}
+
 // Temporary names tried for a report before giving up.
 constexpr int report_name_attempts = 100;
 
 }  // namespace
 
-std::string render_report(const report_link& link, const unit& u, const run_journal& journal,
-                          std::optional<int> exit_status) {
+report_json unit_report(const report_link& link, const unit& u, const run_journal& journal) {
     json report;
-    report["program"] = "Kestrel";
-    report["version"] = kestrel_version;
-    report["banner"] = std::string(kestrel_banner).substr(2);
     if (link.serial) {
         report["link"] = {{"kind", "serial"}, {"port", text_of(link.port)}};
     } else {
@@ -118,9 +154,35 @@ std::string render_report(const report_link& link, const unit& u, const run_jour
     report["banks"] = banks_json(u);
     report["operations"] = operations_json(journal);
     report["files"] = files_json(u);
+    return report;
+}
+
+report_json rack_entry(const std::string& port, const report_link& link, const unit& u,
+                       const run_journal& journal, std::optional<std::uint8_t> connected_bank,
+                       std::optional<int> status) {
+    json entry;
+    entry["port"] = text_of(port);
+    entry["connected_bank"] = connected_bank ? json(*connected_bank) : json(nullptr);
+    entry.update(unit_report(link, u, journal));
+    entry["status"] = status ? json(*status) : json(nullptr);
+    entry["verdict"] = status ? json(unit_verdict(*status, journal.entries())) : json(nullptr);
+    return entry;
+}
+
+std::string render_report(const report_link& link, const unit& u, const run_journal& journal,
+                          std::optional<int> exit_status) {
+    json report = program_json();
+    report.update(unit_report(link, u, journal));
     report["exit_status"] = exit_status ? json(*exit_status) : json(nullptr);
-    // Every text is valid UTF-8 by now; should one not be, it is mended rather than thrown on.
-    return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+    return dumped(report);
+}
+
+std::string render_rack_report(const std::vector<report_json>& units,
+                               std::optional<int> exit_status) {
+    json report = program_json();
+    report["units"] = units;
+    report["exit_status"] = exit_status ? json(*exit_status) : json(nullptr);
+    return dumped(report);
 }
 
 std::optional<std::string> write_report(const std::string& path, const std::string& text) {
@@ -145,33 +207,31 @@ std::optional<std::string> write_report(const std::string& path, const std::stri
 
 bool write_run_report(const std::string& path, const report_link& link, const unit& u,
                       const run_journal& journal, int exit_status) {
-    std::optional<std::string> error;
-    try {
-        error = write_report(path, render_report(link, u, journal, exit_status));
-    } catch (const std::exception& failure) {
-        error = failure.what();
-    }
-    if (error) {
-        out_printf("Report %s could not be written: %s\n", visible_text(path).c_str(),
-                   error->c_str());
-    }
-    return !error;
+    return write_rendered(path, [&] { return render_report(link, u, journal, exit_status); });
+}
+
+bool write_rack_report(const std::string& path, const std::vector<report_json>& units,
+                       int exit_status) {
+    return write_rendered(path, [&] { return render_rack_report(units, exit_status); });
 }
 
 void prepare_report_on_exit(const std::string& path, const report_link& link, const unit& u,
                             const run_journal& journal) {
-    const std::string text = render_report(link, u, journal, std::nullopt);
-    const std::string placeholder = std::string(status_key) + "null";
-    const std::size_t at = text.rfind(placeholder);
-    if (at == std::string::npos) {
-        return;
-    }
-    const std::size_t value_at = at + std::strlen(status_key);
-    prepare_exit_file(path, text.substr(0, value_at), text.substr(value_at + 4));
+    prepare_on_exit(path, render_report(link, u, journal, std::nullopt));
 }
 
-std::optional<std::string> check_report_path(const std::string& path,
-                                             const report_neighbours& neighbours) {
+void prepare_rack_report_on_exit(const std::string& path, const std::vector<report_json>& units) {
+    prepare_on_exit(path, render_rack_report(units, std::nullopt));
+}
+
+namespace {
+
+// What is wrong with `path` as a file the run writes besides its images: no name, no folder, a
+// folder, with `regular_only` a device, FIFO or socket, or a file the run loads or a port it
+// opens.
+std::optional<std::string> check_own_file(const std::string& path,
+                                          const report_neighbours& neighbours,
+                                          bool regular_only) {
     if (path.empty()) {
         return std::string("no file name given");
     }
@@ -182,21 +242,41 @@ std::optional<std::string> check_report_path(const std::string& path,
             return "there is no folder " + visible_text(folder.string());
         }
     }
-    if (const std::optional<file_status> status = get_file_status(path)) {
-        if (status->kind == file_kind::directory) {
-            return std::string("it is a folder");
-        }
-        if (status->kind != file_kind::regular) {
-            return std::string("it is not a regular file (a device, a FIFO or a socket)");
-        }
+    const std::optional<file_status> status = get_file_status(path);
+    if (status && status->kind == file_kind::directory) {
+        return std::string("it is a folder");
+    }
+    if (status && regular_only && status->kind != file_kind::regular) {
+        return std::string("it is not a regular file (a device, a FIFO or a socket)");
     }
     for (const auto& [option, file] : neighbours.loads) {
         if (same_file(path, file)) {
             return "it is the file to load with " + option;
         }
     }
-    if (!neighbours.port_device.empty() && same_file(path, neighbours.port_device)) {
-        return "it is the serial port " + visible_text(neighbours.port_name);
+    for (const auto& [name, device] : neighbours.ports) {
+        if (same_file(path, device)) {
+            return "it is the serial port " + visible_text(name);
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> check_report_path(const std::string& path,
+                                             const report_neighbours& neighbours) {
+    return check_own_file(path, neighbours, true);
+}
+
+std::optional<std::string> check_events_path(const std::string& path,
+                                             const report_neighbours& neighbours,
+                                             const std::string& report_path) {
+    if (const std::optional<std::string> problem = check_own_file(path, neighbours, false)) {
+        return problem;
+    }
+    if (!report_path.empty() && (path == report_path || same_file(path, report_path))) {
+        return std::string("it is the report of the run");
     }
     return std::nullopt;
 }

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "app/batch_operations.h"
+#include "app/unit_reporter.h"
 #include "app/startup.h"
 #include "console/banner.h"
 #include "console/dialogs.h"
@@ -29,6 +30,7 @@
 #include "protocol/senders.h"
 #include "protocol/upload.h"
 #include "protocol/unit.h"
+#include "protocol/transfer_progress.h"
 #include "protocol/waiting.h"
 
 namespace {
@@ -70,8 +72,18 @@ bool is_quiet_state(operation_state state) {
 
 }  // namespace
 
-session::session(option_table& options, unit_link& link, report_link report)
-    : options_(options), link_(std::move(report)), unit_(link), journal_(unit_.outcome) {}
+session::session(option_table& options, unit_link& link, report_link report,
+                 session_settings settings)
+    : options_(options),
+      link_(std::move(report)),
+      settings_(std::move(settings)),
+      unit_(link),
+      journal_(unit_.outcome),
+      progress_(!settings_.one_of_several) {
+    if (!settings_.unit_folder.empty()) {
+        unit_.output.place_in(settings_.run_folder, settings_.unit_folder);
+    }
+}
 
 void session::start(const std::string& user_name, std::uint32_t verbose, bool safemode,
                     bool bank0) {
@@ -80,19 +92,24 @@ void session::start(const std::string& user_name, std::uint32_t verbose, bool sa
     boot_requests = pace(boot_request_interval_ms);
     keep_going_ = true;
     unit_.outcome = run_outcome{};  // a run starts with nothing failed
-    // The dialogs' key waits take in the answers and keep the serial link open.
-    set_key_wait_idle([this] { wait_idle(); });
+    if (!settings_.one_of_several) {
+        // The dialogs' key waits take in the answers and keep the serial link open.
+        set_key_wait_idle([this] { wait_idle(); });
+    }
     start_connection(unit_, user_name, verbose, safemode, bank0);
-    end_if_link_failed();
     firmware_operation_record& op = unit_.op;
     if (op.batch_mode == 0 && is_batch_run(options_)) {
         op.batch_mode = 1;
     }
     if (op.batch_mode != 0) {
-        op.output_folder = make_timestamp();
+        op.output_folder = settings_.run_folder.empty() ? make_timestamp() : settings_.run_folder;
         out_printf("%s\n", kestrel_banner);
         journal_.begin("connect", {}, {});
         keep_report_ready();
+    }
+    end_if_link_failed();
+    if (link_ended_) {
+        return;
     }
     ::show_menu(unit_, MENU_PLAIN);
     if (op.verbose_level != 0) {
@@ -116,13 +133,19 @@ bool session::pass() {
     take_answers();
     keep_alive_step(unit_);
     end_if_link_failed();
-    const bool keep_going = take_key();
+    if (link_ended_) {
+        return false;
+    }
+    const bool keep_going = settings_.one_of_several || take_key();
     step();
     end_if_link_failed();
+    if (link_ended_) {
+        return false;
+    }
     if (op_state != operation_state::uploading) {
         abandon_upload(unit_);  // e.g. another operation started by a key: nothing is left behind
     }
-    progress_.update(unit_, op_state);
+    tell_reporter();
     if (waits_for_answer(op_state) && real_waits_) {
         unit_.inbox.queue().wait(answer_poll_ms);
     }
@@ -136,9 +159,69 @@ void session::take_answers() {
 }
 
 void session::end_if_link_failed() {
-    if (unit_.link_failure) {
-        progress_.clear();
+    if (!unit_.link_failure || link_ended_) {
+        return;
+    }
+    progress_.clear();
+    if (!settings_.one_of_several) {
+        if (settings_.reporter != nullptr) {
+            settings_.reporter->unit_ended(comm_error_exit_status, "failed",
+                                           unit_.link_failure->message);
+            settings_.reporter->run_ended(comm_error_exit_status);
+        }
         end_run_on_link_failure(*unit_.link_failure);
+    }
+    // One unit of several: its run ends here, the others go on. The operation it was doing
+    // failed with the link.
+    link_ended_ = unit_.link_failure;
+    out_write(link_ended_->message + "\n");
+    abandon_upload(unit_);
+    note_operation_failed(unit_, link_ended_->message);
+    keep_going_ = false;
+    close_journal();
+}
+
+void session::close_journal() {
+    journal_.end();
+    keep_report_ready();
+    tell_reporter();
+}
+
+void session::tell_reporter() {
+    unit_reporter* reporter = settings_.reporter;
+    if (!connected_bank_ && unit_.op.link_state == link_connected) {
+        connected_bank_ = unit_.op.current_bank;
+        if (reporter != nullptr) {
+            reporter->connected(*connected_bank_);
+        }
+    }
+    if (reporter != nullptr) {
+        while (told_files_ < unit_.written.size()) {
+            reporter->file_written(unit_.written[told_files_++]);
+        }
+        // Each operation is told when it starts and when it has ended (one refused at once:
+        // both).
+        const std::vector<journal_entry>& entries = journal_.entries();
+        const std::size_t ended = journal_.running() ? entries.size() - 1 : entries.size();
+        for (std::size_t k = told_ended_; k < entries.size(); ++k) {
+            if (k >= told_started_) {
+                reporter->operation_started(entries[k]);
+                told_started_ = k + 1;
+            }
+            if (k >= ended) {
+                break;
+            }
+            reporter->operation_ended(entries[k]);
+            told_ended_ = k + 1;
+        }
+    }
+    if (is_transfer_state(op_state) && !link_ended_) {
+        const std::optional<progress_view> view = progress_.update(unit_, op_state);
+        if (view && reporter != nullptr) {
+            reporter->progress(*view);
+        }
+    } else if (progress_.clear() && reporter != nullptr) {
+        reporter->transfer_ended();
     }
 }
 
@@ -158,6 +241,9 @@ void session::pause(std::uint32_t ms) {
         unit_.inbox.queue().wait(std::min(ms - waited, pause_slice_ms));
         if (!unit_.inbox.queue().empty()) {
             take_answers();
+        }
+        if (link_ended_) {
+            return;
         }
     }
 }
@@ -313,12 +399,16 @@ void session::idle() {
     if (op.batch_mode == 0 || !between_operations()) {
         return;
     }
+    const std::size_t entries_before = journal_.entries().size();
     if (start_batch_operation(unit_, options_, operation_cursor_, op_state, &journal_) < 0) {
         keep_going_ = false;
     }
+    // A load just started, or skipped because the unit holds its image already, is read back
+    // with +verify.
     const std::vector<journal_entry>& entries = journal_.entries();
-    if (options_[opt_verify].value.b && journal_.running() && !entries.empty() &&
-        entries.back().operation.rfind("load_", 0) == 0) {
+    if (options_[opt_verify].value.b && entries.size() > entries_before &&
+        entries.back().operation.rfind("load_", 0) == 0 &&
+        (journal_.running() || entries.back().outcome == "skipped")) {
         verify_ = verify_state{true, false, entries.back().file, op.file_type, op.bank};
     }
     keep_report_ready();
@@ -328,13 +418,15 @@ bool session::between_operations() {
     if (verify_.running) {
         end_verify();
     }
-    const bool load_ok = journal_.running() && !journal_.entries().empty() &&
-                         journal_.entries().back().operation.rfind("load_", 0) == 0;
+    const bool was_running = journal_.running();
     journal_.end();
     if (verify_.due) {
         verify_.due = false;
-        // Only a load whose every chunk the unit took is read back; a failed one has said why.
-        if (load_ok && journal_.entries().back().outcome == "ok" && unit_.download_completed) {
+        // Only a load whose every chunk the unit took is read back, or one skipped because the
+        // unit holds that image; a failed one has said why.
+        const journal_entry& load = journal_.entries().back();
+        if ((was_running && load.outcome == "ok" && unit_.download_completed) ||
+            load.outcome == "skipped") {
             start_verify();
             return false;
         }
@@ -388,6 +480,17 @@ void session::keep_report_ready() {
         return;
     }
     report_mark_ = mark;
+    if (settings_.one_of_several) {
+        if (settings_.reporter != nullptr) {
+            try {
+                settings_.reporter->report_changed(
+                    rack_entry(settings_.reporter->port(), link_, unit_, journal_,
+                               connected_bank_, std::nullopt));
+            } catch (const std::exception&) {
+            }
+        }
+        return;
+    }
     if (options_[opt_report].given) {
         // Nothing that goes wrong with the report may end the run; should it not be prepared
         // (no memory), the one prepared before stays, and the end of the run tries again.
@@ -440,15 +543,20 @@ void session::finish() {
     // the receiver told to stop (it closes the port on its way out).
     progress_.clear();
     abandon_upload(unit_);
-    if (unit_.link.mode() == line_mode::loader) {
+    if (!link_ended_ && unit_.link.mode() == line_mode::loader) {
         send_loader_exit(unit_);
         end_if_link_failed();
     }
     unit_.link.stop(0);
-    pause(exit_pause_ms);
+    if (!link_ended_) {
+        pause(exit_pause_ms);
+    }
 }
 
 int session::exit_status() const {
+    if (link_ended_) {
+        return comm_error_exit_status;
+    }
     // A script learns of a failure from the status; at the console the user has read it.
     return unit_.op.batch_mode != 0 && operation_failed(unit_) ? exit_operation_failed : 0;
 }
@@ -459,8 +567,11 @@ void end_run_on_link_failure(const result& failure) {
 }
 
 int run_operations(option_table& options, unit_link& link, const report_link& report,
-                   const std::string& user_name, std::uint32_t verbose, bool safemode, bool bank0) {
-    session loop(options, link, report);
+                   const std::string& user_name, std::uint32_t verbose, bool safemode, bool bank0,
+                   unit_reporter* reporter) {
+    session_settings settings;
+    settings.reporter = reporter;
+    session loop(options, link, report, settings);
     if (const result started = link.start(loop.loader().inbox); !started) {
         out_printf("%s\n", started.message.c_str());
         process_exit_now(exit_receiver_failed);
@@ -469,7 +580,13 @@ int run_operations(option_table& options, unit_link& link, const report_link& re
     while (loop.pass()) {
     }
     loop.finish();
+    loop.close_journal();
     const int status = loop.finish_report(loop.exit_status());
+    if (reporter != nullptr) {
+        const char* verdict = unit_verdict(status, loop.journal().entries());
+        reporter->unit_ended(status, verdict,
+                             status != 0 ? last_failure_reason(loop.loader()) : std::string());
+    }
     if (loop.loader().op.batch_mode == 0) {
         out_printf("\nTerminating sucker thread\n");
     }

@@ -22,9 +22,25 @@
 #include "protocol/pace.h"
 #include "protocol/unit.h"
 
+class unit_reporter;
+
+// How a session serves its unit besides what the options say.
+struct session_settings {
+    // One unit among several: a link that fails ends this unit's run, not the process; no keys
+    // are read (the run has no menu); the progress goes to the reporter, not to a status line.
+    bool one_of_several = false;
+    // One of several: the run's folder, made by the run, and this unit's folder in it, where
+    // its files go. Empty when the run writes no files.
+    std::string run_folder;
+    std::string unit_folder;
+    // Told about the unit as the run goes (events, the live view); none when nothing listens.
+    unit_reporter* reporter = nullptr;
+};
+
 class session final : public loader_display {
 public:
-    session(option_table& options, unit_link& link, report_link report = {});
+    session(option_table& options, unit_link& link, report_link report = {},
+            session_settings settings = {});
     session(const session&) = delete;
     session& operator=(const session&) = delete;
 
@@ -43,13 +59,21 @@ public:
     // The exit sequence: LOADER_EXIT in loader mode, the receiver told to stop, one second.
     void finish();
     // 0, or in a command-line run in which the connection or an operation failed
-    // exit_operation_failed.
+    // exit_operation_failed; for one unit of several whose link failed, the status of a failed
+    // port.
     int exit_status() const;
+    // One unit of several whose link failed: the failure. Nothing otherwise.
+    const std::optional<result>& link_ended() const { return link_ended_; }
     // A command-line run with /report: writes the report with the run's exit status; the
     // status, which a report that cannot be written turns into exit_operation_failed.
     int finish_report(int status);
 
     const run_journal& journal() const { return journal_; }
+    const report_link& reported_link() const { return link_; }
+    // The bank the unit ran when it connected; nothing before.
+    std::optional<std::uint8_t> connected_bank() const { return connected_bank_; }
+    // Ends the journal and tells the reporter what it has not been told yet.
+    void close_journal();
     // The argument position of the last command-line option handed out.
     int last_operation_position() const { return operation_cursor_; }
 
@@ -86,11 +110,16 @@ private:
     void end_if_link_failed();
     // A pause of `ms`, cut short only by a link that fails.
     void pause(std::uint32_t ms);
+    // The reporter told what changed since the last pass: the connection, operations started
+    // and ended, files written, the transfer's progress.
+    void tell_reporter();
     // What the key waits of the dialogs run while they wait: answers taken in, the keep-alive.
     void wait_idle();
 
     option_table& options_;
     report_link link_;
+    session_settings settings_;
+    std::optional<result> link_ended_;
     unit unit_;
     run_journal journal_;
     int operation_cursor_ = 0;  // the last argument position handed out
@@ -107,6 +136,12 @@ private:
     };
     verify_state verify_;
     progress_meter progress_;  // the transfer's progress line on a terminal
+    // The bank the unit ran when it connected.
+    std::optional<std::uint8_t> connected_bank_;
+    // What the reporter has been told so far.
+    std::size_t told_started_ = 0;
+    std::size_t told_ended_ = 0;
+    std::size_t told_files_ = 0;
 };
 
 // Prints the line of a link that failed and ends the process with the status of a failed port.
@@ -116,4 +151,5 @@ private:
 // until the run is over, the exit sequence, the report. Returns the run's exit status; a
 // receiver that cannot be started ends the process.
 int run_operations(option_table& options, unit_link& link, const report_link& report,
-                   const std::string& user_name, std::uint32_t verbose, bool safemode, bool bank0);
+                   const std::string& user_name, std::uint32_t verbose, bool safemode, bool bank0,
+                   unit_reporter* reporter = nullptr);

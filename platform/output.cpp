@@ -5,15 +5,19 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "platform/output_os.h"
 
 namespace {
 
+std::atomic<bool> to_stderr{false};
+
 void stdout_sink(const char* data, std::size_t size, void*) {
-    std::fwrite(data, 1, size, stdout);
-    std::fflush(stdout);
+    std::FILE* stream = to_stderr.load(std::memory_order_relaxed) ? stderr : stdout;
+    std::fwrite(data, 1, size, stream);
+    std::fflush(stream);
 }
 
 struct sink_slot {
@@ -41,6 +45,15 @@ std::atomic<std::size_t> status_width{0};
 // stands on an empty line. The run starts on one.
 char tail_before_last = '\0';
 char tail_last = '\n';
+// The block of lines under everything written (the units of a run), and its lines; under
+// write_lock. The cursor stands on the line below it.
+std::vector<std::string> block_lines;
+
+// This thread's line prefix, and what it has of a line not yet ended.
+thread_local std::string thread_prefix;
+thread_local std::string thread_pending;
+// A line that never ends is still written once it is this long.
+constexpr std::size_t longest_pending_line = 4096;
 
 // A line ends with "\n"; the menu's lines end with "\n\r", which also leaves an empty line.
 bool line_is_empty() {
@@ -77,6 +90,64 @@ void reset_line_state() {
     status_width.store(0);
     tail_before_last = '\0';
     tail_last = '\n';
+    block_lines.clear();
+}
+
+bool block_shown() { return !block_lines.empty() && out_is_terminal(); }
+
+void draw_block_locked(const sink_slot& slot) {
+    std::string text;
+    for (const std::string& line : block_lines) {
+        text += line;
+        text += '\n';
+    }
+    if (!text.empty()) {
+        slot.sink(text.data(), text.size(), slot.context);
+    }
+}
+
+// Text written while a block is shown goes where the block stood; the block follows it, on a
+// line of its own.
+void write_locked(const char* data, std::size_t size) {
+    const sink_slot& slot = active();
+    erase_status_locked(slot);
+    const bool block = block_shown();
+    if (block) {
+        os_stdout_clear_lines_above(block_lines.size());
+    }
+    slot.sink(data, size, slot.context);
+    note_written(data, size);
+    if (block) {
+        if (!line_is_empty()) {
+            slot.sink("\n", 1, slot.context);
+            note_written("\n", 1);
+        }
+        draw_block_locked(slot);
+    }
+}
+
+// The thread's complete lines, each with its prefix, in one write.
+void write_prefixed(const char* data, std::size_t size) {
+    std::string lines;
+    for (std::size_t k = 0; k < size; ++k) {
+        const char c = data[k];
+        if (c == '\r') {
+            continue;
+        }
+        thread_pending += c;
+        if (c == '\n' || thread_pending.size() >= longest_pending_line) {
+            if (c != '\n') {
+                thread_pending += '\n';
+            }
+            lines += thread_prefix;
+            lines += thread_pending;
+            thread_pending.clear();
+        }
+    }
+    if (!lines.empty()) {
+        std::lock_guard<std::mutex> lock(write_lock);
+        write_locked(lines.data(), lines.size());
+    }
 }
 
 }  // namespace
@@ -85,11 +156,60 @@ void out_write(const char* data, std::size_t size) {
     if (size == 0) {
         return;
     }
+    if (!thread_prefix.empty()) {
+        write_prefixed(data, size);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(write_lock);
+    write_locked(data, size);
+}
+
+void out_set_thread_prefix(std::string prefix) {
+    out_end_thread_line();
+    thread_prefix = std::move(prefix);
+}
+
+const std::string& out_thread_prefix() { return thread_prefix; }
+
+void out_end_thread_line() {
+    if (!thread_pending.empty()) {
+        const std::string line = thread_prefix + thread_pending + "\n";
+        thread_pending.clear();
+        std::lock_guard<std::mutex> lock(write_lock);
+        write_locked(line.data(), line.size());
+    }
+}
+
+std::function<int()> out_with_this_prefix(std::function<int()> body) {
+    return [prefix = thread_prefix, body = std::move(body)] {
+        out_set_thread_prefix(prefix);
+        const int status = body();
+        out_end_thread_line();
+        return status;
+    };
+}
+
+void out_status_block(const std::vector<std::string>& lines) {
+    if (!out_is_terminal()) {
+        return;
+    }
     std::lock_guard<std::mutex> lock(write_lock);
     const sink_slot& slot = active();
     erase_status_locked(slot);
-    slot.sink(data, size, slot.context);
-    note_written(data, size);
+    if (!line_is_empty()) {
+        slot.sink("\n", 1, slot.context);
+        note_written("\n", 1);
+    }
+    if (!block_lines.empty()) {
+        os_stdout_clear_lines_above(block_lines.size());
+    }
+    block_lines = lines;
+    draw_block_locked(slot);
+}
+
+void out_use_standard_error() {
+    to_stderr.store(true);
+    os_output_to_stderr();
 }
 
 void out_printf(const char* format, ...) {
@@ -132,6 +252,8 @@ bool out_is_terminal() {
 }
 
 std::size_t out_terminal_columns() { return os_stdout_columns(); }
+
+std::size_t out_terminal_rows() { return os_stdout_rows(); }
 
 void out_status(std::string_view text) {
     std::lock_guard<std::mutex> lock(write_lock);

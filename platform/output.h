@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #if defined(__MINGW32__)
 #define KESTREL_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
@@ -28,12 +30,30 @@ using out_sink = void (*)(const char* data, std::size_t size, void* context);
 void out_set_sink(out_sink sink, void* context);
 void out_reset_sink();
 
+// The default sink writes to standard error instead of standard output, from now on (standard
+// output then carries something else: the run's events for a script).
+void out_use_standard_error();
+
 // True when output reaches a terminal (a console window) that a user watches: the default sink
-// is in use and standard output is a terminal.
+// is in use and its stream is a terminal.
 bool out_is_terminal();
 
-// The width of that terminal in columns; 0 when it is not known.
+// The width of that terminal in columns, and its height in rows; 0 when not known.
 std::size_t out_terminal_columns();
+std::size_t out_terminal_rows();
+
+// The lines of one unit among several, written by this thread: from now on every line the
+// thread writes starts with `prefix` ("[COM3] "), carriage returns are left out, and a line
+// reaches the output only once it is complete, so that the lines of two threads never mix
+// within a line. An empty prefix writes as written again.
+void out_set_thread_prefix(std::string prefix);
+const std::string& out_thread_prefix();
+// Writes what this thread has left of a line that has not ended, with a line end.
+void out_end_thread_line();
+
+// The procedure, run on another thread with this thread's prefix; what it leaves of a line is
+// written when it ends.
+std::function<int()> out_with_this_prefix(std::function<int()> body);
 
 // Shows `text` as the status line, or puts it in place of the one shown: a carriage return, the
 // text, and blanks over the rest of the previous one. The line is only ever drawn on an empty
@@ -45,6 +65,14 @@ void out_status(std::string_view text);
 // Erases the status line, if one is shown: carriage return, blanks, carriage return. Every
 // out_write does the same before it writes.
 void out_status_clear();
+
+// On a terminal, shows the lines as a block under everything written (one line per unit of a
+// run, each ended by a line end), or puts them in place of the block shown: the cursor goes
+// back up over the old block, which is cleared, and the new one is drawn. While a block is
+// shown, whatever else is written goes above it, and the block is drawn again below. Each line
+// must fit the terminal's width. Nothing when the output is no terminal; an empty list takes
+// the block away.
+void out_status_block(const std::vector<std::string>& lines);
 
 // The same, written straight to standard output with no lock taken: for a signal handler (the
 // one of whoever shows a status line, and one about to print its last words). Async-signal-safe

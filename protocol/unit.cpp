@@ -60,6 +60,7 @@ void apply_answer(unit& u, const answer& a) {
         op.bank = a.channel;
         op.file_size = a.size;
         op.file_crc = a.crc;
+        ++u.eeprom_answers;
         return;
     case answer_kind::link_failed:
         if (!u.link_failure) {

@@ -23,6 +23,16 @@
 #include "protocol/upload.h"
 #include "protocol/waiting.h"
 
+// A command-line load that first asks what an EEPROM holds (+skip_same): what it asked for and
+// when, and how many EEPROM_ACKs had come before.
+struct eeprom_probe {
+    bool asked = false;
+    std::uint8_t file_type = 0;
+    std::uint8_t channel = 0;
+    std::uint32_t asked_tick = 0;
+    std::uint32_t answers_before = 0;
+};
+
 struct unit {
     explicit unit(unit_link& unit_link);
     unit(const unit&) = delete;
@@ -42,6 +52,9 @@ struct unit {
     request_templates requests;
     dl_data_buffer block_buffer;  // the DL_DATA going out
     file_block received_block;    // the last FILE_ACK taken in
+
+    std::uint32_t eeprom_answers = 0;  // EEPROM_ACKs taken in so far
+    eeprom_probe probe;
 
     retry_budgets budgets;
     silence_watch silence;

@@ -1,6 +1,8 @@
 // POSIX thread: pthreads, with SCHED_FIFO at its highest level as time-critical priority.
 #include "platform/thread.h"
 
+#include "platform/output.h"
+
 #include <pthread.h>
 #include <sched.h>
 
@@ -43,7 +45,8 @@ os_thread::~os_thread() {
 }
 
 bool os_thread::start(procedure body, os_error& error) {
-    state_->body = std::move(body);
+    // The new thread writes its lines as this one does (with the prefix of its unit).
+    state_->body = out_with_this_prefix(std::move(body));
     const int result = pthread_create(&state_->thread, nullptr, trampoline, state_.get());
     if (result != 0) {
         error = os_error{static_cast<std::uint32_t>(result),

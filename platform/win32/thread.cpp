@@ -1,6 +1,8 @@
 // Win32 thread: CreateThread, with THREAD_PRIORITY_TIME_CRITICAL.
 #include "platform/thread.h"
 
+#include "platform/output.h"
+
 #include <windows.h>
 
 #include <utility>
@@ -29,7 +31,8 @@ os_thread::~os_thread() {
 }
 
 bool os_thread::start(procedure body, os_error& error) {
-    state_->body = std::move(body);
+    // The new thread writes its lines as this one does (with the prefix of its unit).
+    state_->body = out_with_this_prefix(std::move(body));
     state_->thread = CreateThread(nullptr, 0, trampoline, state_.get(), 0, nullptr);
     if (state_->thread == nullptr) {
         error = last_os_error();

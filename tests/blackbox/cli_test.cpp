@@ -41,7 +41,11 @@ const std::string usage_text =
     "       /port   string                Serial port by name (COM12, /dev/ttyUSB0)\n"
     "-/+list_ports  boolean         FALSE  List the serial ports present\n"
     "   -/+verify  boolean         FALSE  Read back and compare what is loaded\n"
-    "     /report   string                Write a JSON report of the run to a file\n";
+    "     /report   string                Write a JSON report of the run to a file\n"
+    "      /ports   string                Several units: serial ports (COM3,COM4) or all\n"
+    "     /events   string                JSON lines of the run's events to a file (- standard output)\n"
+    "-/+skip_same  boolean         FALSE  Skip a load the unit already holds\n"
+    "  /wait_port     uint             0  Seconds to wait for a port to appear\n";
 
 void expect_run(const std::vector<std::string>& args, const std::string& out, int status) {
     std::string shown;

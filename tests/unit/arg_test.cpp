@@ -283,7 +283,7 @@ TEST(ArgUsage, ListsEveryOptionButBank0) {
          at = nl + 1) {
         rows.push_back(u.substr(at, nl - at));
     }
-    ASSERT_EQ(rows.size(), 28u);
+    ASSERT_EQ(rows.size(), 32u);
     EXPECT_EQ(rows[0], " /h /? /help                         Show this help");
     EXPECT_EQ(rows[1], "    /version                         Show version");
     EXPECT_EQ(rows[2],
