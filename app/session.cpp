@@ -189,12 +189,15 @@ void session::close_journal() {
 
 void session::tell_reporter() {
     unit_reporter* reporter = settings_.reporter;
-    if (!connected_bank_ && unit_.op.link_state == link_connected) {
-        connected_bank_ = unit_.op.current_bank;
-        if (reporter != nullptr) {
-            reporter->connected(*connected_bank_);
+    // The connection is told once it is made, after the start of the operation that makes it.
+    const auto tell_connected = [this, reporter] {
+        if (!connected_bank_ && unit_.op.link_state == link_connected) {
+            connected_bank_ = unit_.op.current_bank;
+            if (reporter != nullptr) {
+                reporter->connected(*connected_bank_);
+            }
         }
-    }
+    };
     if (reporter != nullptr) {
         while (told_files_ < unit_.written.size()) {
             reporter->file_written(unit_.written[told_files_++]);
@@ -208,6 +211,7 @@ void session::tell_reporter() {
                 reporter->operation_started(entries[k]);
                 told_started_ = k + 1;
             }
+            tell_connected();
             if (k >= ended) {
                 break;
             }
@@ -215,6 +219,7 @@ void session::tell_reporter() {
             told_ended_ = k + 1;
         }
     }
+    tell_connected();
     if (is_transfer_state(op_state) && !link_ended_) {
         const std::optional<progress_view> view = progress_.update(unit_, op_state);
         if (view && reporter != nullptr) {

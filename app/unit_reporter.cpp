@@ -139,6 +139,7 @@ void unit_reporter::file_written(const written_file& file) {
 }
 
 void unit_reporter::unit_ended(int status, const std::string& verdict, const std::string& message) {
+    verdict_ = verdict;
     show(message.empty() ? verdict : verdict + ": " + message);
     event_json fields{{"status", status}, {"verdict", verdict}};
     if (!message.empty()) {
@@ -149,7 +150,11 @@ void unit_reporter::unit_ended(int status, const std::string& verdict, const std
 
 void unit_reporter::run_ended(int status) {
     if (events_ != nullptr) {
-        events_->write("run_end", {{"status", status}});
+        const std::string verdict = verdict_.empty() ? "failed" : verdict_;
+        events_->write("run_end", {{"status", status},
+                                   {"succeeded", verdict == "succeeded" ? 1 : 0},
+                                   {"skipped", verdict == "skipped" ? 1 : 0},
+                                   {"failed", verdict == "failed" ? 1 : 0}});
     }
 }
 

@@ -49,6 +49,7 @@ private:
     std::size_t index_;
     std::string operation_;       // the operation running, as events name it
     std::string operation_text_;  // and as the live view shows it
+    std::string verdict_;         // once the unit's run is over
 };
 
 // How the live view and the summary name an operation: "load_fw demo.bin, bank 2".

@@ -3,10 +3,15 @@
 # CMake and g++, GoogleTest, the mingw-w64 cross compiler for kestrel.exe, wine to run it,
 # clang with its run-time libraries (libFuzzer and the sanitizers) for the fuzz targets, and
 # dpkg-dev and file, with which cpack works out the Debian packages' dependencies.
+# With --demo only what building kestrel and the simulated unit needs (tools/run-demo.sh).
 set -euo pipefail
 
-packages=(cmake make g++ ccache libgtest-dev googletest nlohmann-json3-dev
-          g++-mingw-w64-x86-64-posix wine64 wine clang libclang-rt-14-dev dpkg-dev file)
+if [ "${1:-}" = "--demo" ]; then
+    packages=(cmake make g++ nlohmann-json3-dev)
+else
+    packages=(cmake make g++ ccache libgtest-dev googletest nlohmann-json3-dev
+              g++-mingw-w64-x86-64-posix wine64 wine clang libclang-rt-14-dev dpkg-dev file)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

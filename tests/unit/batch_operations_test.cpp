@@ -9,6 +9,8 @@
 #include "app/arg.h"
 #include "app/options.h"
 #include "app/session.h"
+#include "link/crc.h"
+#include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 #include "protocol/run_outcome.h"
@@ -437,4 +439,54 @@ TEST_F(BatchOperationsTest, OptionsThatStartNothingChangeNothing) {
     op_state = operation_state::awaiting_boot;  // whatever it is, it stays
     EXPECT_EQ(next(), -1);
     EXPECT_EQ(op_state, operation_state::awaiting_boot);
+}
+
+// +skip_same: a load whose target already holds the file's image ends as skipped with nothing
+// sent. What an EEPROM holds is asked for first; the load goes ahead when it holds another
+// image, or when the unit does not say in time.
+TEST_F(BatchOperationsTest, SkipSameLeavesOutWhatTheUnitAlreadyHolds) {
+    make_file("a.bin");
+    const std::uint32_t crc =
+        crc32_file(reinterpret_cast<const std::uint8_t*>("0123456789"), 10, 0xFFFFFFFFu);
+    unit_reports_flash(10, crc);
+    take_bank_reports(u());
+    parse({"/load_fw", "a.bin", "/bank", "2", "+skip_same"});
+    run_journal journal(u().outcome);
+    EXPECT_EQ(start_batch_operation(u(), options, cursor, op_state, &journal), opt_load_fw);
+    EXPECT_EQ(op_state, operation_state::idle);
+    EXPECT_TRUE(has(out.take(), "Skipped a.bin: bank 2 already holds it: 10 bytes, CRC-32 0x"));
+    ASSERT_EQ(journal.entries().size(), 1u);
+    EXPECT_EQ(journal.entries()[0].outcome, "skipped");
+    EXPECT_EQ(sent_count(), 0u);
+
+    enum class reply { same, other, none };
+    for (const reply answer : {reply::same, reply::other, reply::none}) {
+        SetUp();
+        parse({"/prom_type", "PA2", "/load_prom", "a.bin", "+skip_same"});
+        run_journal eeprom(u().outcome);
+        const auto step = [&] {
+            return start_batch_operation(u(), options, cursor, op_state, &eeprom);
+        };
+        EXPECT_EQ(step(), opt_prom_type);
+        EXPECT_EQ(step(), opt_load_prom);
+        EXPECT_EQ(step(), opt_load_prom);  // handed out again while the answer is awaited
+        EXPECT_EQ(sent(sub_code::EEPROM_INFO_REQ).size(), 1u);
+        EXPECT_TRUE(eeprom.entries().empty());
+        if (answer == reply::none) {
+            FakeClockAndLink::now_ms() += 3000;
+        } else {
+            unit_describes_eeprom(file_type_pa, 1, 10, answer == reply::same ? crc : crc ^ 1u);
+        }
+        EXPECT_EQ(step(), opt_load_prom);
+        ASSERT_EQ(eeprom.entries().size(), 1u);
+        EXPECT_EQ(eeprom.entries()[0].outcome, answer == reply::same ? "skipped" : "interrupted");
+        EXPECT_EQ(op_state, answer == reply::same ? operation_state::idle
+                                                  : operation_state::preparing_download);
+        EXPECT_EQ(file_type(), file_type_pa);
+        EXPECT_EQ(bank(), 1);
+        EXPECT_EQ(has(out.text(), "PA channel 2 did not say what it holds: the file is loaded"),
+                  answer == reply::none);
+        EXPECT_EQ(step(), opt_skip_same);
+        EXPECT_EQ(step(), -1);
+    }
 }

@@ -129,3 +129,9 @@ child_run run_child(const std::filesystem::path& program, const std::vector<std:
     }
     return run;
 }
+
+double own_cpu_seconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
+}

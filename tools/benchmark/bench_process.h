@@ -1,5 +1,6 @@
 // Runs a program as a child process in a given folder, stdin from /dev/null and its output to
-// files, and reports how it ended, how long it ran and the processor time it used.
+// files, and reports how it ended, how long it ran and the processor time it used; and the
+// processor time of this process itself (the simulated units run in it).
 #pragma once
 
 #include <chrono>
@@ -24,3 +25,6 @@ struct child_run {
 child_run run_child(const std::filesystem::path& program, const std::vector<std::string>& args,
                     const std::filesystem::path& work_dir, const std::filesystem::path& out_file,
                     const std::filesystem::path& err_file, std::chrono::seconds limit);
+
+// Processor time this process has used so far, user and system, all its threads.
+double own_cpu_seconds();

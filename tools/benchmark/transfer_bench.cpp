@@ -9,30 +9,34 @@
 // fraction of it reached and the processor time the program used. The read-back must equal
 // the file: a mismatch is a fault and ends the run with status 1. Speeds are only printed.
 //
-//     kestrel-bench [--keep] [KESTREL [SIZE]]
+// With --units N (2 to 64) it measures the program serving several units at once instead
+// (bench_units.h): it starts fresh simulated units on COM3 to COM<N+2> for each run and runs
+//     kestrel /port COM3 /load_fw bench.bin /bank 2 +verify /events logs/one.events
+//     kestrel /ports COM3,...,COM<N+2> /load_fw bench.bin /bank 2 +verify /events logs/units.events
+// then prints the whole run's time with N units against one unit's, each unit's download and
+// read-back rate from the events as a fraction of the line's stop-and-wait bound (see
+// bench_progress.h), and the program's processor time as a share of one core, each beside its
+// goal. A run that fails, or after which a unit does not hold the file, ends with status 1.
+//
+//     kestrel-bench [--keep] [--units N] [KESTREL [SIZE]]
 // KESTREL defaults to the kestrel beside this program; SIZE is in bytes, or with K or M in
-// KiB or MiB (default 256K). --keep leaves the temporary folder in place for a look.
-#include <sys/resource.h>
-#include <sys/time.h>
-
+// KiB or MiB (default 256K, or 64K with --units). --keep leaves the temporary folder in place
+// for a look.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "link/byte_order.h"
-#include "protocol/messages.h"
+#include "tools/benchmark/bench_files.h"
+#include "tools/benchmark/bench_kinds.h"
 #include "tools/benchmark/bench_process.h"
 #include "tools/benchmark/bench_timing.h"
-#include "tools/unit_sim/sim_answers.h"
+#include "tools/benchmark/bench_units.h"
 #include "tools/unit_sim/sim_memory.h"
 #include "tools/unit_sim/sim_unit.h"
 
@@ -42,6 +46,7 @@ namespace {
 
 constexpr unsigned bench_port = 3;
 constexpr std::size_t default_size = 256 * 1024;
+constexpr std::size_t default_units_size = 64 * 1024;
 constexpr const char* file_name = "bench.bin";
 constexpr std::uint64_t content_seed = 0x6b657374726c;
 
@@ -49,44 +54,18 @@ struct bench_options {
     fs::path kestrel;
     std::size_t size = default_size;
     bool keep = false;
-};
-
-// Removes the temporary folder when the run ends, whichever way, unless asked to keep it.
-class temp_folder {
-public:
-    temp_folder() {
-        std::string pattern = (fs::temp_directory_path() / "kestrel-bench.XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot create a temporary folder in " +
-                                     fs::temp_directory_path().string());
-        }
-        path_ = pattern;
-    }
-    ~temp_folder() {
-        if (keep_) {
-            std::printf("temporary folder kept: %s\n", path_.c_str());
-            return;
-        }
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    temp_folder(const temp_folder&) = delete;
-    temp_folder& operator=(const temp_folder&) = delete;
-
-    const fs::path& path() const noexcept { return path_; }
-    void keep(bool on) noexcept { keep_ = on; }
-
-private:
-    fs::path path_;
-    bool keep_ = false;
+    unsigned units = 0;  // 0: one unit, a download and an upload; else --units N
 };
 
 void usage(std::FILE* to) {
     std::fprintf(to,
-                 "usage: kestrel-bench [--keep] [KESTREL [SIZE]]\n"
-                 "  KESTREL  the program to time (default: kestrel beside kestrel-bench)\n"
-                 "  SIZE     file size in bytes, or with K or M in KiB or MiB (default 256K)\n"
-                 "  --keep   keep the temporary folder\n");
+                 "usage: kestrel-bench [--keep] [--units N] [KESTREL [SIZE]]\n"
+                 "  KESTREL    the program to time (default: kestrel beside kestrel-bench)\n"
+                 "  SIZE       file size in bytes, or with K or M in KiB or MiB (default 256K,\n"
+                 "             or 64K with --units)\n"
+                 "  --keep     keep the temporary folder\n"
+                 "  --units N  N units at once (2 to 64) against one alone: the whole run's\n"
+                 "             time, each unit's download and verify rate, the program's CPU\n");
 }
 
 std::optional<std::size_t> parse_size(const std::string& text) {
@@ -98,17 +77,35 @@ std::optional<std::size_t> parse_size(const std::string& text) {
         return std::nullopt;
     }
     const std::string suffix = text.substr(used);
+    unsigned long long unit = 1;
     if (suffix == "K" || suffix == "k") {
-        value *= 1024;
+        unit = 1024;
     } else if (suffix == "M" || suffix == "m") {
-        value *= 1024 * 1024;
+        unit = 1024 * 1024;
     } else if (!suffix.empty()) {
         return std::nullopt;
     }
+    if (value > fpga_capacity / unit) {  // before multiplying, which could wrap
+        return std::nullopt;
+    }
+    value *= unit;
     if (value == 0 || value > fpga_capacity) {
         return std::nullopt;
     }
     return static_cast<std::size_t>(value);
+}
+
+// A count of units: decimal digits only, fewest_units to most_units.
+std::optional<unsigned> parse_units(const std::string& text) {
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const unsigned value = static_cast<unsigned>(std::stoul(text));
+    if (value < fewest_units || value > most_units) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 std::optional<bench_options> parse_arguments(int argc, char** argv) {
@@ -118,6 +115,17 @@ std::optional<bench_options> parse_arguments(int argc, char** argv) {
         const std::string word = argv[i];
         if (word == "--keep") {
             options.keep = true;
+        } else if (word == "--units") {
+            const std::optional<unsigned> units =
+                i + 1 < argc ? parse_units(argv[i + 1]) : std::nullopt;
+            if (!units || options.units != 0) {
+                std::fprintf(stderr, "kestrel-bench: --units takes a number of units from %u "
+                             "to %u, once\n", fewest_units, most_units);
+                usage(stderr);
+                return std::nullopt;
+            }
+            options.units = *units;
+            ++i;
         } else if (word == "--help" || word == "-h") {
             usage(stdout);
             std::exit(0);
@@ -136,6 +144,9 @@ std::optional<bench_options> parse_arguments(int argc, char** argv) {
         const fs::path self = fs::read_symlink("/proc/self/exe", error);
         options.kestrel = (error ? fs::absolute(argv[0]) : self).parent_path() / "kestrel";
     }
+    if (options.units != 0) {
+        options.size = default_units_size;
+    }
     if (positional.size() == 2) {
         const std::optional<std::size_t> size = parse_size(positional[1]);
         if (!size) {
@@ -148,33 +159,6 @@ std::optional<bench_options> parse_arguments(int argc, char** argv) {
     return options;
 }
 
-std::vector<std::uint8_t> pseudo_random_bytes(std::size_t size) {
-    std::mt19937_64 engine(content_seed);
-    std::vector<std::uint8_t> bytes(size);
-    for (std::size_t i = 0; i < size; i += 8) {
-        std::uint64_t word = engine();
-        for (std::size_t k = i; k < size && k < i + 8; ++k, word >>= 8) {
-            bytes[k] = static_cast<std::uint8_t>(word);
-        }
-    }
-    return bytes;
-}
-
-void write_file(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        throw std::runtime_error("cannot write " + path.string());
-    }
-}
-
-std::vector<std::uint8_t> read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in),
-                                     std::istreambuf_iterator<char>());
-}
-
 // Regular files anywhere in the folder but its log folder.
 std::set<fs::path> files_in(const fs::path& folder, const fs::path& logs) {
     std::set<fs::path> files;
@@ -184,24 +168,6 @@ std::set<fs::path> files_in(const fs::path& folder, const fs::path& logs) {
         }
     }
     return files;
-}
-
-double process_cpu_seconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-void print_tail(const fs::path& path, const char* what) {
-    const std::vector<std::uint8_t> text = read_file(path);
-    const std::size_t keep = 2000;
-    const std::size_t from = text.size() > keep ? text.size() - keep : 0;
-    const std::size_t shown = text.size() - from;
-    std::fprintf(stderr, "---- %s, last %zu bytes ----\n%.*s\n", what, shown,
-                 static_cast<int>(shown), reinterpret_cast<const char*>(text.data() + from));
 }
 
 struct direction {
@@ -217,7 +183,7 @@ bool run_direction(const bench_options& options, const fs::path& folder, sim_uni
                    const direction& d, std::size_t bytes) {
     const fs::path logs = folder / "logs";
     unit.clear_received();
-    const double unit_cpu_before = process_cpu_seconds();
+    const double unit_cpu_before = own_cpu_seconds();
     // Far beyond any plausible run: four times the line time, and a minute for connecting.
     const auto line_seconds = static_cast<long long>(
         static_cast<double>(bytes) / 512.0 * 560.0 / line_bytes_per_second);
@@ -225,7 +191,7 @@ bool run_direction(const bench_options& options, const fs::path& folder, sim_uni
                                     logs / (std::string(d.name) + ".out"),
                                     logs / (std::string(d.name) + ".err"),
                                     std::chrono::seconds(60 + 4 * line_seconds));
-    const double unit_cpu = process_cpu_seconds() - unit_cpu_before;
+    const double unit_cpu = own_cpu_seconds() - unit_cpu_before;
 
     std::string shown = "kestrel";
     for (const std::string& arg : d.args) {
@@ -289,7 +255,7 @@ int bench(const bench_options& options) {
     sim_unit unit(unit_options);
     unit.start();
 
-    const std::vector<std::uint8_t> content = pseudo_random_bytes(options.size);
+    const std::vector<std::uint8_t> content = pseudo_random_bytes(options.size, content_seed);
     write_file(folder.path() / file_name, content);
     std::printf("kestrel-bench: %s, %zu bytes, line 115200 baud 8N1 (%.0f bytes/s)\n",
                 options.kestrel.c_str(), content.size(), line_bytes_per_second);
@@ -298,15 +264,7 @@ int bench(const bench_options& options) {
     const direction download{
         "download", "DL_DATA", "DL_ACK",
         {"/interface", port, "/load_fw", file_name, "/bank", "2"},
-        {sub_code::DL_DATA,
-         [](std::span<const std::uint8_t> m) {
-             return m.size() >= dl_data_at::chunk_number + 2
-                        ? get_be16(m.data() + dl_data_at::chunk_number)
-                        : std::uint16_t{0};
-         },
-         [](std::span<const std::uint8_t>) {
-             return chunk_answer(false, 0).size() + frame_extra_bytes;
-         }}};
+        download_kind()};
     if (!run_direction(options, folder.path(), unit, download, content.size())) {
         return 1;
     }
@@ -315,20 +273,7 @@ int bench(const bench_options& options) {
     const direction upload{
         "upload", "FILE_REQ", "FILE_ACK",
         {"/interface", port, "+get_fw", "/bank", "2"},
-        {sub_code::FILE_REQ,
-         [](std::span<const std::uint8_t> m) {
-             return m.size() >= file_req_at::block_number + 2
-                        ? get_be16(m.data() + file_req_at::block_number)
-                        : std::uint16_t{0};
-         },
-         [&content](std::span<const std::uint8_t> m) {
-             if (m.size() < file_req_at::block_number + 2) {
-                 return std::size_t{0};
-             }
-             const std::uint16_t block = get_be16(m.data() + file_req_at::block_number);
-             const std::uint16_t block_size = get_be16(m.data() + file_req_at::block_size);
-             return file_ack_answer(block, block_size, content).size() + frame_extra_bytes;
-         }}};
+        upload_kind(content)};
     if (!run_direction(options, folder.path(), unit, upload, content.size())) {
         return 1;
     }
@@ -369,6 +314,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
+        if (options->units != 0) {
+            return bench_units({options->kestrel, options->size, options->units, options->keep});
+        }
         return bench(*options);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "kestrel-bench: %s\n", error.what());
