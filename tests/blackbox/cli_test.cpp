@@ -129,6 +129,28 @@ TEST(CommandLine, PortIsRefusedWithInterfaceOrWithoutAName) {
                "/port needs the name of a serial port (+list_ports lists them)\n", 255);
 }
 
+// A list of ports that cannot be served is refused before anything is opened.
+TEST(CommandLine, PortsAreRefusedWithAnotherPortEmptyTwiceOrWithNothingToDo) {
+    const std::string alone =
+        "Give /ports alone: /port and /interface choose the port of a single unit\n";
+    expect_run({"/ports", "COM3,COM4", "/port", "COM5", "+info"}, alone, 255);
+    expect_run({"/interface", "0", "/ports", "COM3,COM4", "+info"}, alone, 255);
+    const std::string names =
+        "/ports needs the names of serial ports separated by commas (COM3,COM4), or all\n";
+    expect_run({"/ports", "", "+info"}, names, 255);
+    expect_run({"/ports", "COM3,,COM4", "+info"}, names, 255);
+    expect_run({"/ports", "COM3,", "+info"}, names, 255);
+    expect_run({"/ports", "COM3,COM4,COM3", "+info"}, "/ports names the port COM3 twice\n", 255);
+    expect_run({"/ports", "COM3,COM4", "+verify"},
+               "/ports runs the operations of the command line on every unit: give at least one "
+               "(+info, /load_fw FILE, +get_log, ...)\n",
+               255);
+    expect_run({"/ports", "COM3,COM4", "+info", "/events", "no-such-folder/e.jsonl"},
+               "Events file \"no-such-folder/e.jsonl\" cannot be written: there is no folder "
+               "no-such-folder\n",
+               255);
+}
+
 TEST(CommandLine, APortThatCannotBeOpenedIsNamedAsGiven) {
     const std::string name = target_is_wine() ? "COM250" : "/dev/kestrel-no-such-port";
     const program_result r = run_kestrel({"/port", name, "+info"});

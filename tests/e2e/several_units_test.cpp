@@ -192,6 +192,26 @@ TEST_F(SeveralUnits, ALoadWithVerifyAndReportOnEveryUnitAndItsEvents) {
     }
 }
 
+// On a terminal a block of a line per unit shows each unit's transfer as it goes; the summary
+// stays when the run is over.
+TEST_F(SeveralUnits, OnATerminalALiveViewShowsEveryUnit) {
+    start_units(2);
+    put_file("fw.bin", 16384, 13);
+    std::unique_ptr<program_run> run =
+        launch({"/ports", port_list(2), "/load_fw", "fw.bin", "/bank", "2"},
+               console_mode::terminal);
+    for (const std::string& unit : {port(0), port(1)}) {
+        EXPECT_TRUE(run->wait_for_output(
+            [&](const std::string& out) { return shows(out, "[" + unit + "] Download fw.bin"); },
+            60s))
+            << unit << "\n" << screen_form(run->output());
+    }
+    const run_result result = run->wait(120s);
+    ASSERT_FALSE(result.timed_out) << describe(result);
+    EXPECT_EQ(result.status, 0) << describe(result);
+    EXPECT_TRUE(shows(result.out, "2 units: 2 succeeded, 0 skipped, 0 failed")) << describe(result);
+}
+
 TEST_F(SeveralUnits, ASilentUnitFailsAloneWhileTheOthersLoad) {
     const std::size_t count = unit_count();
     start_units(count, [](std::size_t k, sim_unit_options& options) {

@@ -163,7 +163,10 @@ std::optional<units_run> run_units(const units_bench_options& options, const fs:
     } else {
         std::string ports;
         for (unsigned i = 0; i < count; ++i) {
-            ports += (i == 0 ? "" : ",") + com_name(units_first_port + i);
+            if (i != 0) {
+                ports += ',';
+            }
+            ports += com_name(units_first_port + i);
         }
         args = {"/ports", ports};
     }
