@@ -107,6 +107,13 @@ void serve_unit(unit_slot& slot, const run_plan& plan) {
     settings.run_folder = plan.run_folder;
     settings.unit_folder = plan.run_folder.empty() ? std::string() : slot.folder;
     settings.reporter = slot.reporter.get();
+    if (plan.wait_seconds != 0) {
+        // A port that fails during the run is waited for as long, and the unit goes on.
+        settings.reopen_link = [&link, &port, wait = plan.wait_seconds](link_listener& listener) {
+            return reopen_serial_waiting(
+                link, port, [&port] { return serial_device_path(port); }, wait, listener);
+        };
+    }
     session loop(options, link, report, settings);
     if (const result started = link.start(loop.loader().inbox); !started) {
         end_before_start(slot, link, report, started, exit_receiver_failed);

@@ -60,3 +60,9 @@ const char* unit_verdict(int status, const std::vector<journal_entry>& entries) 
     }
     return loads && !loaded ? "skipped" : "succeeded";
 }
+
+void run_journal::note_blocks_read_again(std::uint32_t blocks) {
+    if (running_) {
+        entries_.back().blocks_read_again = blocks;
+    }
+}

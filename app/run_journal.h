@@ -14,6 +14,9 @@ struct journal_entry {
     std::string target;     // "bank 2", "PA channel 3", ..., when there is one
     std::string outcome;    // "ok", "failed", "skipped", or "interrupted" while it runs
     std::string message;    // what made it fail
+    // Blocks of a read (a get, a verify's read-back, the log) read again because the first
+    // read did not match or two reads differed.
+    std::uint32_t blocks_read_again = 0;
 };
 
 struct run_outcome;
@@ -37,6 +40,8 @@ public:
     // The running operation ends without having done anything, for that reason (a load of an
     // image the unit already holds): "skipped".
     void skipped(std::string reason);
+    // How many blocks the running operation, a read, has read again so far.
+    void note_blocks_read_again(std::uint32_t blocks);
 
     bool running() const { return running_; }
     const std::vector<journal_entry>& entries() const { return entries_; }

@@ -82,6 +82,9 @@ json operations_json(const run_journal& journal) {
         if (!entry.message.empty()) {
             op["message"] = text_of(entry.message);
         }
+        if (entry.blocks_read_again != 0) {
+            op["blocks_read_again"] = entry.blocks_read_again;
+        }
         list.push_back(std::move(op));
     }
     return list;

@@ -162,6 +162,9 @@ void session::end_if_link_failed() {
     if (!unit_.link_failure || link_ended_) {
         return;
     }
+    if (settings_.reopen_link && unit_.link.mode() == line_mode::loader && go_on_new_line()) {
+        return;
+    }
     progress_.clear();
     if (!settings_.one_of_several) {
         if (settings_.reporter != nullptr) {
@@ -181,7 +184,23 @@ void session::end_if_link_failed() {
     close_journal();
 }
 
+bool session::go_on_new_line() {
+    progress_.clear();
+    out_write(unit_.link_failure->message + "\n");
+    if (const result back = settings_.reopen_link(unit_.inbox); !back) {
+        unit_.link_failure = back;  // why the run ends
+        return false;
+    }
+    unit_.link_failure.reset();
+    const std::string going_on = resume_on_new_line(unit_, op_state);
+    if (!going_on.empty()) {
+        out_printf("On the new line %s\n", going_on.c_str());
+    }
+    return true;
+}
+
 void session::close_journal() {
+    note_reads_again();
     journal_.end();
     keep_report_ready();
     tell_reporter();
@@ -424,6 +443,7 @@ bool session::between_operations() {
         end_verify();
     }
     const bool was_running = journal_.running();
+    note_reads_again();
     journal_.end();
     if (verify_.due) {
         verify_.due = false;
@@ -449,7 +469,18 @@ void session::start_verify() {
     }
 }
 
+void session::note_reads_again() {
+    const std::vector<journal_entry>& entries = journal_.entries();
+    if (journal_.running() && !entries.empty()) {
+        const std::string& operation = entries.back().operation;
+        if (operation.rfind("get_", 0) == 0 || operation == "verify") {
+            journal_.note_blocks_read_again(unit_.upload.blocks_read_again);
+        }
+    }
+}
+
 void session::end_verify() {
+    note_reads_again();
     verify_.running = false;
     const std::string target = target_text(verify_.file_type, verify_.bank);
     const char* file = verify_.file.c_str();
@@ -573,9 +604,10 @@ void end_run_on_link_failure(const result& failure) {
 
 int run_operations(option_table& options, unit_link& link, const report_link& report,
                    const std::string& user_name, std::uint32_t verbose, bool safemode, bool bank0,
-                   unit_reporter* reporter) {
+                   unit_reporter* reporter, std::function<result(link_listener&)> reopen_link) {
     session_settings settings;
     settings.reporter = reporter;
+    settings.reopen_link = std::move(reopen_link);
     session loop(options, link, report, settings);
     if (const result started = link.start(loop.loader().inbox); !started) {
         out_printf("%s\n", started.message.c_str());

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -35,6 +36,10 @@ struct session_settings {
     std::string unit_folder;
     // Told about the unit as the run goes (events, the live view); none when nothing listens.
     unit_reporter* reporter = nullptr;
+    // With /wait_port on a serial link: opens the link again when its port failed (a cable
+    // pulled and put back), its receiver started for the listener given; the operation under
+    // way then goes on. Empty: a failed link ends the run.
+    std::function<result(link_listener&)> reopen_link;
 };
 
 class session final : public loader_display {
@@ -103,11 +108,17 @@ private:
     void start_verify();
     void end_verify();
     void keep_report_ready();
+    // The running read's blocks read again, into its journal entry.
+    void note_reads_again();
     // Takes in the answers queued so far; a failed link ends the run.
     void take_answers();
     // Ends the run when the link has failed: the failure's line, and the status of a failed
-    // port.
+    // port. With a way to open it again, the port is waited for first, and the run goes on when
+    // it comes back.
     void end_if_link_failed();
+    // The port waited for and opened again, the operation under way taken up; false when it
+    // did not come back (the link's failure then says so).
+    bool go_on_new_line();
     // A pause of `ms`, cut short only by a link that fails.
     void pause(std::uint32_t ms);
     // The reporter told what changed since the last pass: the connection, operations started
@@ -152,4 +163,5 @@ private:
 // receiver that cannot be started ends the process.
 int run_operations(option_table& options, unit_link& link, const report_link& report,
                    const std::string& user_name, std::uint32_t verbose, bool safemode, bool bank0,
-                   unit_reporter* reporter = nullptr);
+                   unit_reporter* reporter = nullptr,
+                   std::function<result(link_listener&)> reopen_link = {});

@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -108,6 +109,15 @@ result open_serial_link(serial_unit_link& link, const option_table& options,
     return open_serial_waiting(
         link, report.port, [port_number] { return serial_device_name(port_number); },
         wait_seconds, reporter);
+}
+
+// How the system names the device of the single port the options choose, asked again each time
+// (on Linux /interface n finds ./COMn only while it is there).
+std::function<std::string()> serial_device_of(const option_table& options) {
+    if (const std::string* port = named_port(options)) {
+        return [name = *port] { return serial_device_path(name); };
+    }
+    return [number = options[opt_interface].value.u] { return serial_device_name(number); };
 }
 
 // The files the run loads and the ports it opens, which its report and events must not
@@ -252,12 +262,20 @@ void kestrel_main(int argc, const char* const* argv) {
     unit_reporter* const told = reporter ? &*reporter : nullptr;
     report_link report;
     std::unique_ptr<unit_link> link;
+    std::function<result(link_listener&)> reopen;
     if (serial) {
         auto serial_link = std::make_unique<serial_unit_link>();
         if (const result opened = open_serial_link(*serial_link, options, report, told);
             !opened) {
             report_failed_start(options, *serial_link, report, opened, told);
             end_run_on_link_failure(opened);
+        }
+        if (const std::uint32_t wait = options[opt_wait_port].value.u; wait != 0) {
+            // A port that fails during the run is waited for as long, and the run goes on.
+            reopen = [link = serial_link.get(), port = report.port, wait,
+                      device = serial_device_of(options)](link_listener& listener) {
+                return reopen_serial_waiting(*link, port, device, wait, listener);
+            };
         }
         link = std::move(serial_link);
     } else {
@@ -267,7 +285,7 @@ void kestrel_main(int argc, const char* const* argv) {
     const int status = run_operations(options, *link, report, user_name,
                                       options[opt_verbose].value.u & 0xFFu,
                                       options[opt_safemode].value.b, options[opt_bank0].value.b,
-                                      told);
+                                      told, std::move(reopen));
     if (told != nullptr) {
         told->run_ended(status);
     }

@@ -98,6 +98,9 @@ void unit_reporter::operation_ended(const journal_entry& entry) {
     if (!entry.message.empty()) {
         fields["message"] = utf8_text(entry.message);
     }
+    if (entry.blocks_read_again != 0) {
+        fields["blocks_read_again"] = entry.blocks_read_again;
+    }
     event("operation_end", std::move(fields));
 }
 

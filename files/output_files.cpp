@@ -160,6 +160,12 @@ result output_writer::write_whole(const std::string& folder, const std::string& 
     return write(folder, OUT_CREATE_CLOSE, name, data, length);
 }
 
+result output_writer::write_over(const std::string& folder, const std::string& name,
+                                 const std::uint8_t* data, std::size_t length) {
+    file_.remove();
+    return write(folder, OUT_CREATE_CLOSE, name, data, length);
+}
+
 std::string output_path(const std::string& folder, const std::string& name) {
     // Without a folder the file goes into the current directory, not the root of the drive.
     if (folder.empty()) {

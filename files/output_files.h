@@ -51,6 +51,11 @@ public:
     result write_whole(const std::string& folder, const std::string& name,
                        const std::uint8_t* data, std::size_t length);
 
+    // Writes the whole file at once in place of the unfinished one open (which goes without a
+    // word): a file read again and repaired after its first read did not match.
+    result write_over(const std::string& folder, const std::string& name,
+                      const std::uint8_t* data, std::size_t length);
+
     // True while an output file is open between its first and its last block.
     bool unfinished() const { return file_.is_open(); }
 

@@ -18,6 +18,15 @@ result serial_unit_link::open(const std::string& port_name, const std::string& d
     return port_.serial_configure(port_name, device_name);
 }
 
+result serial_unit_link::reopen(const std::string& port_name, const std::string& device_name) {
+    if (port_.is_open()) {
+        (void)port_.close();  // the old line is gone: its handle may not close cleanly
+    }
+    fill_ = 0;
+    stall_ = frame_stall_watch{};
+    return open(port_name, device_name);
+}
+
 result serial_unit_link::send_message(const std::uint8_t* message, std::size_t n,
                                       int trace_level) {
     return port_.Send_Message(message, n, trace_level, small_pieces());

@@ -28,6 +28,10 @@ public:
     // or the name the user gave), `device_name` as the system opens it. The line starts in
     // loader mode.
     result open(const std::string& port_name, const std::string& device_name);
+    // The port opened again on a new line after the old one failed (a cable pulled and put
+    // back): the old handle closed, whatever bytes the old line left forgotten. The receiver
+    // must have ended (stop) and is started again afterwards.
+    result reopen(const std::string& port_name, const std::string& device_name);
 
     bool carries_messages() const override { return mode() == line_mode::loader; }
     result send_message(const std::uint8_t* message, std::size_t n, int trace_level) override;

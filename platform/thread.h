@@ -17,7 +17,8 @@ public:
     os_thread(const os_thread&) = delete;
     os_thread& operator=(const os_thread&) = delete;
 
-    // Starts the procedure on a new thread with default settings. A thread still running when
+    // Starts the procedure on a new thread with default settings; once that thread has ended
+    // and been waited for, the object may start another. A thread still running when
     // its object is destroyed is left to run to the end of the process: whoever owns the object
     // waits for the thread first when the procedure uses what the owner holds.
     bool start(procedure body, os_error& error);

@@ -21,6 +21,8 @@ constexpr std::size_t text_limit = 25;
 constexpr std::uint8_t interrupt_mode_byte = '#';  // the unit takes up framed messages
 constexpr std::uint8_t polling_mode_byte = 'R';    // the unit leaves framed messages
 constexpr std::uint32_t mode_switch_pause_ms = 100;
+// Time-outs a get waits through for a bank's record before it refuses the bank as unknown.
+constexpr int bank_asked_for_get_budget = 2;
 
 bool is_flash_type(std::uint8_t file_type) {
     return file_type == file_type_fpga || file_type == file_type_software;
@@ -72,6 +74,21 @@ result begin_get(unit& u, std::uint8_t file_type, std::uint8_t bank, operation_s
     upload_into_memory(u, into_memory);
     op.file_type = file_type;
     op.bank = bank;
+    if (is_flash_type(file_type) && bank_unknown(u, bank) && !u.upload.table_asked_for_get) {
+        // The bank's record may have been lost on the line: the table is asked for again, and
+        // the get taken up once the record is in, or the unit still does not report it.
+        if (op.verbose_level > 0) {
+            out_printf("Bank %d was not reported: the bank table is asked for again\n",
+                       int{bank});
+        }
+        u.upload.waiting_get = pending_get{file_type, bank, into_memory};
+        u.banks_asked_again = true;
+        u.budgets.bank_records = bank_asked_for_get_budget;
+        op.flash_info_done.clear();
+        send_flash_info_request(u);
+        state = operation_state::awaiting_bank_records;
+        return result::success();
+    }
     if (is_flash_type(file_type) && bank_unknown(u, bank)) {
         // The size and CRC-32 of the image come from the bank's record: without it there is
         // nothing to fetch by, and nothing to check the file against.
@@ -106,9 +123,55 @@ result begin_get(unit& u, std::uint8_t file_type, std::uint8_t bank, operation_s
     return result::success();
 }
 
+void resume_waiting_get(unit& u, operation_state& state) {
+    if (!u.upload.waiting_get) {
+        return;
+    }
+    const pending_get get = *u.upload.waiting_get;
+    u.upload.waiting_get.reset();
+    u.upload.table_asked_for_get = true;
+    begin_get(u, get.file_type, get.bank, state, get.into_memory);
+    u.upload.table_asked_for_get = false;
+}
+
+std::string resume_on_new_line(unit& u, operation_state& state) {
+    firmware_operation_record& op = u.op;
+    switch (state) {
+    case operation_state::uploading:
+        resume_upload(u);
+        return "the read goes on from block " + std::to_string(op.expected_seq);
+    case operation_state::fetching_log:
+    case operation_state::fetching_log_to_view:
+        resume_log(u);
+        return "the log goes on from block " + std::to_string(op.expected_seq);
+    case operation_state::preparing_download:
+    case operation_state::awaiting_dl_ready:
+    case operation_state::awaiting_info_ack:
+    case operation_state::sending_chunk:
+    case operation_state::awaiting_chunk_answer:
+        state = operation_state::preparing_download;
+        return "the load starts again from its beginning";
+    case operation_state::awaiting_boot_report:
+    case operation_state::boot_requested:
+    case operation_state::awaiting_boot:
+        send_boot_info_request(u);
+        return "the unit is asked again for its boot report";
+    case operation_state::awaiting_bank_records:
+        send_flash_info_request(u);
+        return "the bank table is asked for again";
+    default:
+        return {};
+    }
+}
+
 void begin_log(unit& u, bool view, operation_state& state) {
     out_printf("Get Log\n");
     u.op.expected_seq = 0;
+    u.upload.log_read = 1;
+    u.upload.first_log.clear();
+    u.upload.block_reads.clear();
+    u.upload.blocks_read_again = 0;
+    u.budgets.log = log_start_budget;
     u.op.block_received.clear();
     send_log_request(u, 0);
     state = view ? operation_state::fetching_log_to_view : operation_state::fetching_log;

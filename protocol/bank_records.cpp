@@ -76,7 +76,21 @@ bool bank_reports::reported(std::size_t bank) const {
 
 void take_bank_reports(unit& u) { u.reports.take(u.banks, u.notes); }
 
-void begin_bank_round(unit& u) { u.reports.begin_round(); }
+void begin_bank_round(unit& u) {
+    u.reports.begin_round();
+    u.budgets.bank_records = bank_records_start_budget;
+    u.budgets.banks_missing = banks_missing_start_budget;
+    u.banks_asked_again = false;
+}
+
+bool any_bank_unknown(const unit& u) {
+    for (std::size_t bank = 0; bank < bank_records; ++bank) {
+        if (u.reports.unknown(bank)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 bool bank_unknown(const unit& u, std::size_t bank) { return u.reports.unknown(bank); }
 

@@ -51,7 +51,10 @@ private:
 
 // The unit's records that arrived, taken into its bank table.
 void take_bank_reports(unit& u);
-// The unit's bank table: a round of FLASH_INFO starts.
+// The unit's bank table: a round of FLASH_INFO starts, with the retry budgets of a reading of the
+// table given back.
 void begin_bank_round(unit& u);
+// True while a bank the latest round asked for has not been reported.
+bool any_bank_unknown(const unit& u);
 bool bank_unknown(const unit& u, std::size_t bank);
 bool bank_reported(const unit& u, std::size_t bank);

@@ -6,6 +6,7 @@
 #include "link/crc.h"
 #include "platform/clock.h"
 #include "platform/output.h"
+#include "protocol/actions.h"
 #include "protocol/bank_records.h"
 #include "protocol/loader_state.h"
 #include "protocol/unit.h"
@@ -88,12 +89,28 @@ bool connecting_step(unit& u, operation_state& state) {
 
 void bank_records_step(unit& u, operation_state& state, loader_display& display) {
     firmware_operation_record& op = u.op;
-    switch (await_answer(u, op.flash_info_done.test(), state, u.budgets.bank_records,
-                         connect_timeout_ms)) {
+    const bool complete = !any_bank_unknown(u);
+    // Bank 3's record ends a round; a round asked again for missing banks ends once all are in.
+    const bool answered = op.flash_info_done.test() || (u.banks_asked_again && complete);
+    switch (await_answer(u, answered, state, u.budgets.bank_records, connect_timeout_ms)) {
     case wait_result::answered:
-        display.show_menu();
         op.flash_info_done.clear();
+        if (!complete && u.budgets.banks_missing > 0 && !u.upload.waiting_get) {
+            // Some bank's record was lost on the line: the table is asked for again at once.
+            --u.budgets.banks_missing;
+            u.banks_asked_again = true;
+            if (send_flash_info_request(u) && op.verbose_level > 0) {
+                out_printf("A bank's record did not come: the bank table is asked for again\n");
+            }
+            return;
+        }
+        u.banks_asked_again = false;
         state = operation_state::idle;
+        if (u.upload.waiting_get) {
+            resume_waiting_get(u, state);
+            return;
+        }
+        display.show_menu();
         return;
     case wait_result::waiting:
         return;
@@ -103,6 +120,13 @@ void bank_records_step(unit& u, operation_state& state, loader_display& display)
         }
         return;
     case wait_result::gave_up:
+        u.banks_asked_again = false;
+        if (u.upload.waiting_get) {
+            // The get says itself that the bank is unknown.
+            state = operation_state::idle;
+            resume_waiting_get(u, state);
+            return;
+        }
         report_operation_failure(u,
                                  "Unable to get Flash information from unit. Too many retries\n\r");
         state = operation_state::idle;

@@ -38,8 +38,11 @@ transfer_progress upload_progress(const unit& u) {
         p.name = output_file_name(op.file_type, op.bank)
                      .value_or(std::string());
     }
+    if (u.upload.repair_pass > 0) {
+        p.name += " (read again)";
+    }
     // The size is the file's own once the first block has been taken.
-    if (op.expected_seq > 0) {
+    if (op.expected_seq > 0 || u.upload.repair_pass > 0) {
         p.total = op.file_size;
         const std::uint64_t blocks = op.expected_seq;
         p.done = std::min(blocks * op.chunk_size, p.total);
@@ -51,7 +54,7 @@ transfer_progress log_progress(const unit& u) {
     const log_fetch_count count = log_fetch_progress(u);
     transfer_progress p;
     p.kind = transfer_kind::log;
-    p.name = "log.txt";
+    p.name = u.upload.log_read == 2 ? "log.txt (read again)" : "log.txt";
     p.total = count.total;
     p.done = std::min(count.done, count.total);
     return p;

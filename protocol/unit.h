@@ -46,6 +46,9 @@ struct unit {
     bank_info_array banks{};
     bank_notes_array notes{};
     bank_reports reports;
+    // The table was asked for again because some bank's record did not come: it is complete
+    // once every bank is known, even if bank 3's record does not come again.
+    bool banks_asked_again = false;
     log_area log_buffer{};
     log_block_report log_report{};  // what the last block of the log said
 

@@ -123,11 +123,160 @@ bool take_first_block(unit& u, std::uint16_t length) {
     }
     u.op.seq_count = size / length + (size % length != 0 ? 1 : 0);
     u.upload.running_crc = 0xFFFFFFFFu;
+    u.upload.block_length = length;
+    // Each block has its place in the file, whatever the first read of it carried.
+    u.upload.content.assign(size, 0);
+    u.upload.repair_pass = 0;
+    u.upload.block_reads.clear();
     return true;
+}
+
+// Where the block expected now lies in the file, and how many of the file's bytes it holds.
+struct block_place {
+    std::size_t offset;
+    std::size_t length;
+};
+block_place place_of_expected_block(const unit& u) {
+    const std::size_t size = u.upload.content.size();
+    const std::size_t offset =
+        std::min<std::size_t>(std::size_t{u.op.expected_seq} * u.upload.block_length, size);
+    return {offset, std::min<std::size_t>(u.upload.block_length, size - offset)};
+}
+
+// The bytes of the block just taken in that belong to the file: the last block is cut to the
+// file's size (never more than the block carried: a short block then fails the CRC check).
+std::size_t file_bytes_of_block(const unit& u, std::size_t block_length) {
+    std::size_t length = block_length;
+    if (u.op.expected_seq == u.op.seq_count - 1) {
+        const std::uint64_t before = std::uint64_t{u.op.seq_count - 1} * u.upload.block_length;
+        length = std::min<std::uint64_t>(u.op.file_size - before, block_length);
+    }
+    return length;
+}
+
+// The file's part of the block just taken in, as long as its place: what a short block does not
+// carry stays 0, so that two short reads alike compare alike.
+std::vector<std::uint8_t> read_of_block(const unit& u, const block_place& place) {
+    const std::vector<std::uint8_t>& data = u.received_block.data;
+    std::vector<std::uint8_t> read(place.length, 0);
+    std::copy_n(data.begin(), std::min(place.length, data.size()), read.begin());
+    return read;
+}
+
+// Puts a read of the block expected now into its place in the file.
+void place_read(unit& u, const block_place& place, const std::vector<std::uint8_t>& read) {
+    std::copy(read.begin(), read.end(),
+              u.upload.content.begin() + static_cast<std::ptrdiff_t>(place.offset));
+}
+
+// A read whose CRC-32 does not match starts a pass that reads every block again; false when the
+// passes are used up.
+bool start_repair_pass(unit& u, std::uint32_t crc) {
+    upload_state& up = u.upload;
+    if (up.repair_pass >= repair_passes) {
+        return false;
+    }
+    ++up.repair_pass;
+    if (u.op.verbose_level > 0) {
+        out_printf("CRC32 %08X expected %08X: every block is read again (pass %d of %d)\n", crc,
+                   u.op.file_crc, up.repair_pass, repair_passes);
+    }
+    up.block_reads.clear();
+    u.op.expected_seq = 0;
+    u.op.block_received.clear();
+    ask_for_block(u, 0);
+    return true;
+}
+
+// The file read whole and right: into memory, or written in place of the unfinished one.
+void keep_repaired(unit& u, operation_state& state) {
+    upload_state& up = u.upload;
+    if (up.into_memory) {
+        up.read_back = up.content;
+        up.read_back_complete = true;
+    } else {
+        const std::string name =
+            output_file_name(u.op.file_type, u.op.bank).value_or(std::string());
+        const std::string folder = u.op.output_folder.c_str();
+        const result written =
+            u.output.write_over(folder, name, up.content.data(), up.content.size());
+        if (!written) {
+            out_printf("Error %d writing to file %s in %s\n", written.code, name.c_str(),
+                       folder.c_str());
+            fail(u, state, "the file read back could not be written");
+            return;
+        }
+        u.written.push_back({u.output.finished_path(), u.op.file_size, u.op.file_crc});
+    }
+    if (u.op.verbose_level > 0) {
+        out_printf("\nupload completed\n");
+    }
+    finish(u, state);
+}
+
+void give_up_read(unit& u, operation_state& state, std::uint32_t crc) {
+    out_printf("CRC32 Error %08X expected %08X\n\r", crc, u.op.file_crc);
+    // A file that does not match must not take the image's name.
+    fail(u, state, "CRC32 Error: the file read back does not match the unit's CRC-32");
+}
+
+// One block of a pass that reads the file again: kept when it agrees with the read before,
+// read again when it differs until two reads agree; at the end of the pass the CRC-32 is
+// checked again.
+void repair_block(unit& u, operation_state& state) {
+    upload_state& up = u.upload;
+    const block_place place = place_of_expected_block(u);
+    const std::vector<std::uint8_t> read = read_of_block(u, place);
+    const auto stored_at = up.content.begin() + static_cast<std::ptrdiff_t>(place.offset);
+    const std::vector<std::uint8_t> stored(stored_at,
+                                           stored_at + static_cast<std::ptrdiff_t>(place.length));
+    ++up.blocks_read_again;
+    u.op.block_received.clear();
+    bool settled = false;
+    if (up.block_reads.empty()) {
+        settled = read == stored;
+        if (!settled) {
+            if (u.op.verbose_level > 0) {
+                out_printf("Block %d differed between reads; read again\n",
+                           static_cast<int>(u.op.expected_seq));
+            }
+            up.block_reads = {stored, read};
+        }
+    } else {
+        settled = std::find(up.block_reads.begin(), up.block_reads.end(), read) !=
+                  up.block_reads.end();
+        up.block_reads.push_back(read);
+        // A block that never reads alike twice: the pass takes its last read, and the CRC-32
+        // decides.
+        settled = settled || up.block_reads.size() >= reads_of_a_block;
+    }
+    if (!settled) {
+        ask_for_block(u, u.op.expected_seq);
+        return;
+    }
+    if (!up.block_reads.empty()) {
+        place_read(u, place, read);
+    }
+    up.block_reads.clear();
+    if (u.op.expected_seq + 1 < u.op.seq_count) {
+        ++u.op.expected_seq;
+        ask_for_block(u, u.op.expected_seq);
+        return;
+    }
+    const std::uint32_t crc = crc32_file(up.content.data(), up.content.size(), 0xFFFFFFFFu);
+    if (crc == u.op.file_crc) {
+        keep_repaired(u, state);
+    } else if (!start_repair_pass(u, crc)) {
+        give_up_read(u, state, crc);
+    }
 }
 
 // One block that arrived with the expected number.
 void take_block(unit& u, operation_state& state) {
+    if (u.upload.repair_pass > 0) {
+        repair_block(u, state);
+        return;
+    }
     const auto block_length = static_cast<std::uint16_t>(u.received_block.data.size());
     std::size_t length = block_length;
     int kind = OUT_WRITE;
@@ -144,20 +293,19 @@ void take_block(unit& u, operation_state& state) {
     if (last) {
         kind = first ? OUT_CREATE_CLOSE : OUT_WRITE_CLOSE;
         // The unit sends every block full; the last is cut to the file size here.
-        const std::uint32_t before = (count - 1) * block_length;
-        length = static_cast<std::uint16_t>(u.op.file_size - before);
-        // Never more than the block carried: a short block then fails the CRC check.
-        length = std::min<std::size_t>(length, block_length);
+        length = file_bytes_of_block(u, block_length);
     }
     const std::uint8_t* data = u.received_block.data.data();
     const std::uint32_t initial = first ? 0xFFFFFFFFu : ~u.upload.running_crc;
     u.upload.running_crc = crc32_file(data, length, initial);
+    place_read(u, place_of_expected_block(u), read_of_block(u, place_of_expected_block(u)));
     // Every file is checked, one of a single block too: the line's checksum misses damage to
     // the upper four bits of a byte, and the CRC-32 the unit reported is the only other guard.
+    // A file that does not match is read again before it is given up.
     if (last && u.upload.running_crc != u.op.file_crc) {
-        out_printf("CRC32 Error %08X expected %08X\n\r", u.upload.running_crc, u.op.file_crc);
-        // A file that does not match must not take the image's name.
-        fail(u, state, "CRC32 Error: the file read back does not match the unit's CRC-32");
+        if (!start_repair_pass(u, u.upload.running_crc)) {
+            give_up_read(u, state, u.upload.running_crc);
+        }
         return;
     }
     if (u.upload.into_memory) {
@@ -204,33 +352,118 @@ void write_log_file(unit& u) {
                          crc32_file(u.log_buffer.data(), length, 0xFFFFFFFFu)});
 }
 
+// The part of the log area block `seq_no` of the last report fills.
+struct log_region {
+    std::size_t offset;
+    std::size_t length;
+};
+log_region region_of_log_block(const unit& u, const log_block_report& report) {
+    const std::size_t size = u.log_buffer.size();
+    const std::size_t offset =
+        std::min(std::size_t{report.seq_no} * report.seq_no_size * log_slot_size, size);
+    return {offset, std::min(std::size_t{report.seq_no_size} * log_slot_size, size - offset)};
+}
+
+std::vector<std::uint8_t> log_bytes(const std::uint8_t* area, const log_region& region) {
+    return {area + region.offset, area + region.offset + region.length};
+}
+
+// A block of the second read: kept when it agrees with the first read, read again when it
+// differs until two reads agree. False while the block is read again; true once it is settled
+// (its agreed bytes in the log area) or, with `unsettled`, when no two reads of it agreed.
+bool settle_log_block(unit& u, const log_block_report& report, bool& unsettled) {
+    upload_state& up = u.upload;
+    const log_region region = region_of_log_block(u, report);
+    const std::vector<std::uint8_t> read = log_bytes(u.log_buffer.data(), region);
+    if (up.first_log.size() != u.log_buffer.size()) {
+        up.first_log.assign(u.log_buffer.size(), 0);
+    }
+    const std::vector<std::uint8_t> first = log_bytes(up.first_log.data(), region);
+    bool settled = false;
+    if (up.block_reads.empty()) {
+        settled = read == first;
+        if (!settled) {
+            if (u.op.verbose_level > 0) {
+                out_printf("Log block %d differed between reads; read again\n",
+                           int{report.seq_no});
+            }
+            up.block_reads = {first, read};
+        }
+    } else {
+        ++up.blocks_read_again;
+        settled = std::find(up.block_reads.begin(), up.block_reads.end(), read) !=
+                  up.block_reads.end();
+        up.block_reads.push_back(read);
+        unsettled = !settled && up.block_reads.size() >= reads_of_a_block;
+    }
+    if (!settled && !unsettled) {
+        send_log_request(u, report.seq_no);
+        return false;
+    }
+    // What two reads agreed on stands in both copies.
+    std::copy(read.begin(), read.end(), up.first_log.begin() + static_cast<std::ptrdiff_t>(region.offset));
+    up.block_reads.clear();
+    return true;
+}
+
+void end_log(unit& u, operation_state& state) {
+    u.op.expected_seq = 0;
+    u.upload.log_read = 0;
+    u.upload.block_reads.clear();
+    state = operation_state::idle;
+}
+
 void log_block(unit& u, operation_state& state, loader_display& display) {
     const log_block_report& report = u.log_report;
     if (report.seq_no != u.op.expected_seq) {
         out_printf("Error in receiving the log. Seq no mismatch %d %d\n",
                    static_cast<int>(u.op.expected_seq), int{report.seq_no});
-        u.op.expected_seq = 0;
-        state = operation_state::idle;
+        end_log(u, state);
         u.op.redraw_request = 1;
         note_operation_failed(u, "Error in receiving the log. Seq no mismatch");
         return;
     }
     u.upload.log_layout = report;
+    upload_state& up = u.upload;
+    if (up.log_read == 2) {
+        bool unsettled = false;
+        if (!settle_log_block(u, report, unsettled)) {
+            return;
+        }
+        if (unsettled) {
+            const std::string reason = "The log's block " + std::to_string(report.seq_no) +
+                                       " differed between every read: no log.txt is written";
+            out_printf("%s\n", reason.c_str());
+            end_log(u, state);
+            u.op.redraw_request = 1;
+            note_operation_failed(u, reason);
+            return;
+        }
+    }
     if (!is_last_log_block(report)) {
         ++u.op.expected_seq;
         send_log_request(u, static_cast<std::uint8_t>(u.op.expected_seq));
         return;
     }
+    if (up.log_read == 1) {
+        // The log has no checksum of its own: it is read a second time, and written only once
+        // every block of it read alike twice.
+        up.first_log.assign(u.log_buffer.begin(), u.log_buffer.end());
+        up.log_read = 2;
+        u.op.expected_seq = 0;
+        send_log_request(u, 0);
+        return;
+    }
     write_log_file(u);
-    u.op.expected_seq = 0;
-    if (state == operation_state::fetching_log_to_view) {
+    const bool view = state == operation_state::fetching_log_to_view;
+    end_log(u, state);
+    if (view) {
         // No redraw: the listing stays on screen.
         display.list_log(report.entry_count, u.log_buffer.data(), report.entry_length,
                          u.log_buffer.size());
     } else {
         u.op.redraw_request = 1;
     }
-    state = operation_state::idle;
 }
 
 }  // namespace
@@ -302,6 +535,18 @@ void log_pass(unit& u, operation_state& state, loader_display& display) {
 
 void abandon_upload(unit& u) { u.output.discard(); }
 
+void resume_upload(unit& u) {
+    u.op.block_received.clear();
+    u.upload.block_reads.clear();
+    ask_for_block(u, u.op.expected_seq);
+}
+
+void resume_log(unit& u) {
+    u.op.block_received.clear();
+    u.upload.block_reads.clear();
+    send_log_request(u, static_cast<std::uint8_t>(u.op.expected_seq));
+}
+
 void expect_upload_of(unit& u, std::uint8_t file_type, std::uint8_t bank) {
     u.upload.asked_type = file_type;
     u.upload.asked_bank = bank;
@@ -330,6 +575,10 @@ void upload_into_memory(unit& u, bool into_memory) {
     u.upload.into_memory = into_memory;
     u.upload.read_back.clear();
     u.upload.read_back_complete = false;
+    u.upload.blocks_read_again = 0;
+    u.upload.repair_pass = 0;
+    u.upload.block_reads.clear();
+    u.upload.content.clear();
 }
 
 log_fetch_count log_fetch_progress(const unit& u) {

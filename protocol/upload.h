@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "protocol/answers.h"
@@ -16,6 +17,13 @@ struct unit;
 struct file_block {
     std::uint16_t number = 0;
     std::vector<std::uint8_t> data;
+};
+
+// A get from a bank whose record had not come, waiting for the bank table asked for again.
+struct pending_get {
+    std::uint8_t file_type = 0;
+    std::uint8_t bank = 0;
+    bool into_memory = false;
 };
 
 // What an upload carries from block to block.
@@ -32,6 +40,22 @@ struct upload_state {
     bool read_back_complete = false;  // every block in and the CRC-32 matched
     // The log's layout as its last block taken in gave it.
     log_block_report log_layout{};
+    // The file as read so far (each block, the last cut to the file's size): a read whose
+    // CRC-32 does not match what the unit reports is repaired from it. Every block is read
+    // again, a block that differs between reads is read until two reads agree, and the CRC-32
+    // is checked again, for a bounded number of passes.
+    std::vector<std::uint8_t> content;
+    std::uint32_t block_length = 0;  // of the blocks of this transfer
+    int repair_pass = 0;             // 0 while the file is first read
+    std::vector<std::vector<std::uint8_t>> block_reads;  // of a block that differed, this pass
+    std::uint32_t blocks_read_again = 0;  // block reads after the first read of the file or log
+    // The log: its first read whole, while the second is compared with it.
+    std::vector<std::uint8_t> first_log;
+    int log_read = 0;  // 1 while the log is first read, 2 while it is read again
+    // A get waiting for the bank table; and whether the get now being started already had the
+    // table asked for again.
+    std::optional<pending_get> waiting_get;
+    bool table_asked_for_get = false;
 };
 
 // uploading: one pass of a file upload.
@@ -41,9 +65,15 @@ void upload_pass(unit& u, operation_state& state);
 // log at the end.
 void log_pass(unit& u, operation_state& state, loader_display& display);
 
+// Passes over a file whose CRC-32 does not match before the read is given up, and reads of a
+// block that differs between reads before the pass takes its last read.
+inline constexpr int repair_passes = 3;
+inline constexpr std::size_t reads_of_a_block = 6;
+
 // Where the next upload goes: into a file of the output folder (the normal get), or into
 // memory, where a command-line run compares it with what it loaded. Set before the upload
-// starts; what an earlier one left in memory is dropped.
+// starts; what an earlier one left in memory is dropped, and so is the count of blocks read
+// again.
 void upload_into_memory(unit& u, bool into_memory);
 
 // The file type and bank or channel the get asked for: an EEPROM_ACK that names another one
@@ -55,6 +85,11 @@ void expect_upload_of(unit& u, std::uint8_t file_type, std::uint8_t bank);
 // larger than the largest image Kestrel can load: its block numbers would wrap.
 bool refuse_upload_size(unit& u, std::uint8_t file_type, std::uint8_t bank, std::uint32_t size,
                         std::uint32_t block_length);
+
+// A read taken up again on a new line (a cable pulled and put back): the block it had reached
+// is asked for again, a block of the old line is not taken for it.
+void resume_upload(unit& u);
+void resume_log(unit& u);
 
 // An upload given up before its last block (another operation started, the end of the run):
 // its unfinished file is removed.

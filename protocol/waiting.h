@@ -12,15 +12,19 @@
 // and the chunks' answers (restored with every download) are ever given back.
 struct retry_budgets {
     int boot_report = 3;     // connecting
-    int bank_records = 3;    // FLASH_INFO of bank 3
+    int bank_records = 5;    // FLASH_INFO of bank 3, given back with every reading of the table
+    int banks_missing = 5;   // banks whose record did not come though bank 3's did; the same
     int dl_ready = 2;        // DL_READY
     int info_ack = 2;        // FIRMWARE_INFO_ACK, given back with every download
     int chunk_answer = 50;   // DL_ACK or DL_FAIL, given back with every FIRMWARE_INFO
     int boot = 0;            // the boot report after a reboot
-    int log = 1;             // MESSAGE_LOG_ACK
+    int log = 10;            // MESSAGE_LOG_ACK, given back with every fetch of the log
     int file_block = 50;     // FILE_ACK
 };
 inline constexpr int boot_report_start_budget = 3;
+inline constexpr int bank_records_start_budget = 5;
+inline constexpr int log_start_budget = 10;
+inline constexpr int banks_missing_start_budget = 5;
 inline constexpr int info_ack_start_budget = 2;
 inline constexpr int chunk_answer_start_budget = 50;
 

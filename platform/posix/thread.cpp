@@ -47,6 +47,11 @@ os_thread::~os_thread() {
 bool os_thread::start(procedure body, os_error& error) {
     // The new thread writes its lines as this one does (with the prefix of its unit).
     state_->body = out_with_this_prefix(std::move(body));
+    {
+        // A thread started again after the last one ended and was waited for.
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->ended = false;
+    }
     const int result = pthread_create(&state_->thread, nullptr, trampoline, state_.get());
     if (result != 0) {
         error = os_error{static_cast<std::uint32_t>(result),

@@ -358,61 +358,80 @@ TEST_F(TransferTest, AnImageOfThreeBlocksGetsItsNameOnlyWhenComplete) {
     EXPECT_EQ(out.text(), "");
 }
 
-TEST_F(TransferTest, AWrongCrcLeavesNoFile) {
+// A read whose CRC-32 does not match is read again, every block, three times over; when it still
+// does not match, it ends with no file.
+TEST_F(TransferTest, AWrongCrcIsReadAgainThreeTimesAndThenLeavesNoFile) {
     session& loop = the_session();
     const bytes image = fpga_image_of_bank2(1300, 1, 0x00010000u);
     begin_get(loop, file_type_fpga, 2);
-    for (std::uint16_t block = 0; block < 3; ++block) {
-        unit_sends_block(block, image);
-        loop.pass();
+    for (int read = 0; read <= repair_passes; ++read) {
+        for (std::uint16_t block = 0; block < 3; ++block) {
+            ASSERT_EQ(loop.op_state, operation_state::uploading) << read << " " << block;
+            unit_sends_block(block, image);
+            loop.pass();
+        }
     }
     char crc_line[80];
     std::snprintf(crc_line, sizeof crc_line, "CRC32 Error %08X expected %08X\n\r", crc_of(image),
                   crc_of(image) ^ 0x00010000u);
     EXPECT_EQ(out.text(), std::string(crc_line) + removal_line("out", "FW_Bank2.bin"));
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FILE_REQ).size(), 12u);
+    EXPECT_EQ(u().upload.blocks_read_again, 9u);
     EXPECT_FALSE(fs::exists(fw_bank2));
     EXPECT_FALSE(fs::exists(fw_bank2_part));
     EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_TRUE(operation_failed(u()));
 }
 
-// A file of one block is checked like any other: a high bit flipped on the line passes the
-// line's checksum, and only the CRC-32 the unit reported shows it. A 300-byte EEPROM of PA
-// channel 3 against EEPROM_ACK, a 500-byte FPGA image against its bank record.
-TEST_F(TransferTest, AOneBlockFileIsCheckedAgainstTheReportedCrc) {
+// A high bit flipped on the line passes the line's checksum; only the CRC-32 the unit reported
+// shows it. The file is read again, each block that differs until two reads agree, and kept
+// right: a 300-byte EEPROM of PA channel 3 (one block, checked against EEPROM_ACK), and a
+// 1300-byte FPGA image whose first and last blocks were damaged, the last one twice.
+TEST_F(TransferTest, ADamagedReadIsRepairedBlockByBlock) {
     const bytes eeprom = pattern(300);
-    const bytes image = pattern(500, 2);
-    for (const bool damaged : {true, false}) {
-        SCOPED_TRACE(damaged);
-        SetUp();
-        session& loop = the_session();
-        begin_get(loop, file_type_pa, 2);
-        bytes ack = {5, 2, 0, 0, 0, 0, 0, 0, 0, 0};
-        put_be32(ack.data() + 2, 300);
-        put_be32(ack.data() + 6, crc_of(eeprom));
-        unit_answers(sub_code::EEPROM_ACK, ack);
+    const bytes image = pattern(1300, 2);
+    session& loop = the_session();
+    op().verbose_level = 1;
+    begin_get(loop, file_type_pa, 2);
+    bytes ack = {5, 2, 0, 0, 0, 0, 0, 0, 0, 0};
+    put_be32(ack.data() + 2, 300);
+    put_be32(ack.data() + 6, crc_of(eeprom));
+    unit_answers(sub_code::EEPROM_ACK, ack);
+    loop.pass();
+    bytes damaged = eeprom;
+    damaged[18] ^= 0x40;
+    for (const bytes* read : std::vector<const bytes*>{&damaged, &eeprom, &eeprom}) {
+        unit_sends_block(0, *read);
         loop.pass();
-        bytes sent = eeprom;
-        sent[18] ^= damaged ? 0x40 : 0;
-        unit_sends_block(0, sent);
-        loop.pass();
-        EXPECT_EQ(loop.op_state, operation_state::idle);
-        EXPECT_EQ(fs::exists(fs::path("out") / "PA_Channel3.eeprom"), !damaged);
-
-        u().banks[2].fpga.size = 500;
-        u().banks[2].fpga.crc = crc_of(image);
-        begin_get(loop, file_type_fpga, 2);
-        sent = image;
-        sent[8] ^= damaged ? 0x80 : 0;
-        unit_sends_block(0, sent);
-        loop.pass();
-        EXPECT_EQ(fs::exists(fs::path("out") / "FW_Bank2.bin"), !damaged);
-        EXPECT_EQ(operation_failed(u()), damaged);
-        const std::string printed = out.take();
-        EXPECT_EQ(count_of(printed, "CRC32 Error"), damaged ? 2u : 0u) << printed;
     }
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(content_of(fs::path("out") / "PA_Channel3.eeprom"), eeprom);
+    EXPECT_EQ(u().upload.blocks_read_again, 2u);
+    EXPECT_NE(out.take().find("Block 0 differed between reads; read again\n"), std::string::npos);
+
+    u().banks[2].fpga.size = 1300;
+    u().banks[2].fpga.crc = crc_of(image);
+    begin_get(loop, file_type_fpga, 2);
+    bytes bad = image;
+    bad[8] ^= 0x80;
+    bad[1100] ^= 0x10;
+    bytes worse = image;
+    worse[1100] ^= 0x20;
+    // First read: blocks 0 and 2 damaged. Again: 0 right twice, 1 alike, 2 damaged otherwise,
+    // then right twice.
+    const std::vector<std::pair<std::uint16_t, const bytes*>> reads = {
+        {0, &bad}, {1, &bad}, {2, &bad}, {0, &image}, {0, &image}, {1, &image},
+        {2, &worse}, {2, &image}, {2, &image}};
+    for (const auto& [block, file] : reads) {
+        ASSERT_EQ(loop.op_state, operation_state::uploading);
+        unit_sends_block(block, *file);
+        loop.pass();
+    }
+    EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(content_of(fs::path("out") / "FW_Bank2.bin"), image);
+    EXPECT_EQ(u().upload.blocks_read_again, 6u);
+    EXPECT_FALSE(operation_failed(u()));
+    EXPECT_EQ(count_of(out.text(), "differed between reads"), 2u) << out.text();
 }
 
 TEST_F(TransferTest, ABlockWithTheWrongNumberIsAskedForAgain) {
@@ -535,17 +554,21 @@ TEST_F(TransferTest, ALogOfTwoBlocksIsWrittenAndListed) {
         SetUp();
         session& loop = the_session();
         begin_log(u(), view, loop.op_state);
-        for (std::uint8_t block = 0; block < 2; ++block) {
-            bytes params = {11, 80, 16, block, 8};
-            params.insert(params.end(), entries.begin() + block * 640,
-                          entries.begin() + (block + 1) * 640);
-            unit_answers(sub_code::MESSAGE_LOG_ACK, params);
-            loop.pass();
+        for (int read = 0; read < 2; ++read) {  // the log is read twice
+            for (std::uint8_t block = 0; block < 2; ++block) {
+                bytes params = {11, 80, 16, block, 8};
+                params.insert(params.end(), entries.begin() + block * 640,
+                              entries.begin() + (block + 1) * 640);
+                unit_answers(sub_code::MESSAGE_LOG_ACK, params);
+                loop.pass();
+            }
         }
         const auto asks = FakeClockAndLink::sent_of(sub_code::LOG_REQ);
-        ASSERT_EQ(asks.size(), 2u);
+        ASSERT_EQ(asks.size(), 4u);
         EXPECT_EQ(asks[0].bytes[6], 0);
         EXPECT_EQ(asks[1].bytes[6], 1);
+        EXPECT_EQ(asks[2].bytes[6], 0);
+        EXPECT_EQ(asks[3].bytes[6], 1);
         EXPECT_EQ(loop.op_state, operation_state::idle);
         EXPECT_EQ(op().expected_seq, 0u);
         const std::string folder = op().output_folder.c_str();
@@ -582,23 +605,20 @@ TEST_F(TransferTest, ALogBlockWithTheWrongNumberEndsTheRetrieval) {
     EXPECT_TRUE(operation_failed(u()));
 }
 
-TEST_F(TransferTest, TheLogBudgetOfOneGivesUpAtTheFirstTimeOut) {
+// A log that does not come is asked for again after each time-out, ten times a fetch.
+TEST_F(TransferTest, TheLogIsAskedForAgainTenTimesAFetch) {
     session& loop = the_session();
-    begin_log(u(), false, loop.op_state);
-    out.take();
-    run_for(loop, 9900);
-    EXPECT_EQ(loop.op_state, operation_state::fetching_log);
-    run_for(loop, 1000);
-    EXPECT_EQ(out.take(), "Unable to get the log from the unit. Too many retries\n\r");
-    EXPECT_EQ(loop.op_state, operation_state::idle);
-    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::LOG_REQ).size(), 1u);
-    // With the budget spent, a later retrieval aborts at its first time-out as well.
-    begin_log(u(), false, loop.op_state);
-    out.take();
-    run_for(loop, 11000);
-    EXPECT_EQ(out.take(), "Timeout. Operation aborted\n"
-                          "Unable to get the log from the unit. Too many retries\n\r");
-    EXPECT_EQ(loop.op_state, operation_state::idle);
+    for (int fetch = 0; fetch < 2; ++fetch) {
+        FakeClockAndLink::sent().clear();
+        begin_log(u(), false, loop.op_state);
+        out.take();
+        run_for(loop, 99000);
+        EXPECT_EQ(loop.op_state, operation_state::fetching_log);
+        run_for(loop, 2000);
+        EXPECT_EQ(out.take(), "Unable to get the log from the unit. Too many retries\n\r");
+        EXPECT_EQ(loop.op_state, operation_state::idle);
+        EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::LOG_REQ).size(), 10u);
+    }
 }
 
 // ---- Exit status -------------------------------------------------------------------------
@@ -643,7 +663,7 @@ TEST_F(TransferTest, ARoundCutShortLeavesTheReportedBanksRightAndTheMissingOneUn
         put_be32(params.data() + 2 + 64, static_cast<std::uint32_t>(image.size()));
         unit_answers(static_cast<sub_code>(sub_byte(sub_code::FLASH_INFO) + bank), params);
     }
-    run_for(loop, 31000, 100, false);
+    run_for(loop, 51000, 100, false);
     ASSERT_EQ(loop.op_state, operation_state::idle);
     out.take();
     print_bank_info(u());
@@ -656,9 +676,13 @@ TEST_F(TransferTest, ARoundCutShortLeavesTheReportedBanksRightAndTheMissingOneUn
     op().file_type = file_type_fpga;
     op().bank = 3;
     FakeClockAndLink::sent().clear();
-    EXPECT_FALSE(::begin_get(u(), file_type_fpga, 3, loop.op_state));
+    // The table is asked for once more, and the bank refused when its record still does not come.
+    EXPECT_TRUE(::begin_get(u(), file_type_fpga, 3, loop.op_state));
+    EXPECT_EQ(loop.op_state, operation_state::awaiting_bank_records);
+    run_for(loop, 21000, 100, false);
     EXPECT_EQ(loop.op_state, operation_state::idle);
-    EXPECT_TRUE(FakeClockAndLink::sent().empty());
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FLASH_INFO_REQ).size(), 2u);
+    EXPECT_TRUE(FakeClockAndLink::sent_of(sub_code::FILE_REQ).empty());
     EXPECT_EQ(out.take(), "Bank 3 is unknown: the unit did not report what it holds. Nothing is "
                           "fetched\n");
 

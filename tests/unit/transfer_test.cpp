@@ -298,7 +298,10 @@ TEST_F(UploadFlow, AChannelEepromOfSeveralBlocksIsCheckedAgainstWhatEepromAckSai
         EXPECT_EQ(asked[0].bytes[eeprom_info_req_at::file_type], file_type_tc);
         EXPECT_EQ(asked[0].bytes[eeprom_info_req_at::channel], 3);
         unit_describes_eeprom(file_type_tc, 3, 700, crc_of(eeprom) ^ (crc_matches ? 0u : 1u));
-        send_blocks(loop, eeprom);
+        // A CRC-32 that does not match has the file read again, three times over.
+        for (int read = 0; read <= (crc_matches ? 0 : repair_passes); ++read) {
+            send_blocks(loop, eeprom);
+        }
         EXPECT_EQ(loop.op_state, operation_state::idle);
         const fs::path file = fs::path("out") / "TC_Channel4.eeprom";
         EXPECT_FALSE(fs::exists(unfinished_path(file.string())));
@@ -323,9 +326,15 @@ TEST_F(UploadFlow, AShortLastBlockFailsTheCrcCheckInsteadOfBeingReadPast) {
     begin_get(loop, file_type_fpga, 2);
     send_blocks(loop, bytes(image.begin(), image.begin() + 1024));
     ASSERT_EQ(loop.op_state, operation_state::uploading);
-    // Block 2 should carry the last 276 bytes; it carries only 100 of them.
-    unit_sends_file_ack(2, 100, bytes(image.begin() + 1024, image.begin() + 1124));
-    loop.pass();
+    // Block 2 should carry the last 276 bytes; it carries only 100 of them, every time it is
+    // read again.
+    for (int read = 0; read <= repair_passes; ++read) {
+        if (read > 0) {
+            send_blocks(loop, bytes(image.begin(), image.begin() + 1024));
+        }
+        unit_sends_file_ack(2, 100, bytes(image.begin() + 1024, image.begin() + 1124));
+        loop.pass();
+    }
     EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(out.text().rfind("CRC32 Error ", 0), 0u) << out.text();
     EXPECT_NE(out.text().find(removal_line("out", "FW_Bank2.bin")), std::string::npos);
@@ -586,8 +595,10 @@ TEST_F(UploadFlow, ALogRightAfterAnUploadAsksForBlockZero) {
     const auto asks = sent(sub_code::LOG_REQ);
     ASSERT_EQ(asks.size(), 1u);
     EXPECT_EQ(asks[0].bytes[log_req_at::block], 0);
-    unit_sends_log_block(0, 1, 8, 8, text_bytes("only entry"));
-    loop.pass();
+    for (int read = 0; read < 2; ++read) {  // the log is read twice
+        unit_sends_log_block(0, 1, 8, 8, text_bytes("only entry"));
+        loop.pass();
+    }
     EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(out.text(), "Get Log\n");
     EXPECT_EQ(content_of(fs::path("out") / "log.txt").size(), 80u);
@@ -608,12 +619,12 @@ protected:
 
 TEST_F(LogFlow, ALostLogBlockIsAskedForAgainWhileTheBudgetLasts) {
     session& loop = the_session();
-    u().budgets.log = 2;
     op().verbose_level = 1;
     op().batch_mode = 1;
     op().output_folder.assign("run");
     const bytes log_entries = entries(12);
     begin_log(u(), false, loop.op_state);
+    u().budgets.log = 2;
     unit_sends_log_block(0, 12, 16, 8, log_entries);
     loop.pass();
     out.take();
@@ -627,9 +638,57 @@ TEST_F(LogFlow, ALostLogBlockIsAskedForAgainWhileTheBudgetLasts) {
     EXPECT_EQ(u().budgets.log, 1);
     unit_sends_log_block(1, 12, 16, 8, log_entries);
     loop.pass();
+    for (std::uint8_t block = 0; block < 2; ++block) {  // the second read
+        unit_sends_log_block(block, 12, 16, 8, log_entries);
+        loop.pass();
+    }
     EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(content_of(fs::path("run") / "log.txt"), log_entries);
     EXPECT_FALSE(operation_failed(u()));
+}
+
+// The log has no checksum: it is read twice, a block that differs between the reads is read
+// until two reads agree, and log.txt holds what they agreed on. A block that never reads alike
+// twice leaves no log.txt and fails the operation.
+TEST_F(LogFlow, ABlockThatDiffersBetweenReadsIsReadUntilTwoReadsAgree) {
+    const bytes log_entries = entries(12);
+    bytes damaged = log_entries;
+    damaged[700] ^= 0x80;  // in block 1
+    for (const bool settles : {true, false}) {
+        SetUp();
+        fs::remove_all("run");
+        session& loop = the_session();
+        op().batch_mode = 1;
+        op().output_folder.assign("run");
+        begin_log(u(), false, loop.op_state);
+        // First read with block 1 damaged; then 0 alike, 1 right twice (or damaged otherwise
+        // every time).
+        std::vector<std::pair<std::uint8_t, bytes>> reads = {
+            {0, log_entries}, {1, damaged}, {0, log_entries}, {1, log_entries}};
+        for (std::uint8_t k = 0; k < (settles ? 1 : 4); ++k) {
+            bytes other = log_entries;
+            other[700] ^= static_cast<std::uint8_t>(settles ? 0 : 1 << k);
+            reads.emplace_back(1, other);
+        }
+        for (const auto& [block, data] : reads) {
+            ASSERT_EQ(loop.op_state, operation_state::fetching_log);
+            unit_sends_log_block(block, 12, 16, 8, data);
+            loop.pass();
+        }
+        EXPECT_EQ(loop.op_state, operation_state::idle);
+        EXPECT_EQ(sent(sub_code::LOG_REQ).size(), reads.size());
+        if (settles) {
+            EXPECT_EQ(content_of(fs::path("run") / "log.txt"), log_entries);
+            EXPECT_EQ(u().upload.blocks_read_again, 1u);
+            EXPECT_FALSE(operation_failed(u()));
+        } else {
+            EXPECT_FALSE(fs::exists(fs::path("run") / "log.txt"));
+            EXPECT_NE(out.text().find("The log's block 1 differed between every read: no log.txt "
+                                      "is written\n"),
+                      std::string::npos);
+            EXPECT_TRUE(operation_failed(u()));
+        }
+    }
 }
 
 TEST_F(LogFlow, ACommandLineRunKeepsItsFolderAndAnInteractiveRunMakesANewOne) {
@@ -639,8 +698,10 @@ TEST_F(LogFlow, ACommandLineRunKeepsItsFolderAndAnInteractiveRunMakesANewOne) {
         op().batch_mode = batch;
         op().output_folder.assign("run");
         begin_log(u(), false, loop.op_state);
-        unit_sends_log_block(0, 3, 8, 8, entries(3));
-        loop.pass();
+        for (int read = 0; read < 2; ++read) {
+            unit_sends_log_block(0, 3, 8, 8, entries(3));
+            loop.pass();
+        }
         EXPECT_EQ(loop.op_state, operation_state::idle);
         const std::string used = op().output_folder.c_str();
         if (batch != 0) {
@@ -660,8 +721,10 @@ TEST_F(LogFlow, ALogThatCannotBeWrittenCountsAsAFailure) {
     op().output_folder.assign(output_path("missing", "run"));
     begin_log(u(), false, loop.op_state);
     out.take();
-    unit_sends_log_block(0, 3, 8, 8, entries(3));
-    loop.pass();
+    for (int read = 0; read < 2; ++read) {
+        unit_sends_log_block(0, 3, 8, 8, entries(3));
+        loop.pass();
+    }
     EXPECT_EQ(out.text(), "Could not create " + output_path(output_path("missing", "run"), "log.txt") + " \n");
     EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(op().expected_seq, 0u);
@@ -676,8 +739,10 @@ TEST_F(LogFlow, AnEmptyLogGivesAnEmptyFileAndAnEmptyListing) {
     op().output_folder.assign("run");
     begin_log(u(), false, loop.op_state);
     loop.op_state = operation_state::fetching_log_to_view;
-    unit_sends_log_block(0, 0, 8, 8, {});
-    loop.pass();
+    for (int read = 0; read < 2; ++read) {
+        unit_sends_log_block(0, 0, 8, 8, {});
+        loop.pass();
+    }
     EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_EQ(out.text(), "Get Log\n\n\r");
     const fs::path file = fs::path("run") / "log.txt";
@@ -801,8 +866,10 @@ TEST_F(BatchTransfer, AFailedGetMakesTheRunEndWithFourAfterTheOperationsThatFoll
     // The run goes on with the log, which succeeds; the status still tells of the failure.
     start_next(loop);
     ASSERT_EQ(loop.op_state, operation_state::fetching_log);
-    unit_sends_log_block(0, 2, 8, 8, text_bytes("first"));
-    loop.pass();
+    for (int read = 0; read < 2; ++read) {
+        unit_sends_log_block(0, 2, 8, 8, text_bytes("first"));
+        loop.pass();
+    }
     EXPECT_EQ(loop.op_state, operation_state::idle);
     EXPECT_TRUE(fs::exists(fs::path(run_folder) / "log.txt"));
     EXPECT_TRUE(run_to_the_end(loop));
@@ -893,8 +960,10 @@ TEST_F(BatchTransfer, AStartedRunForgetsTheFailuresOfAnEarlierOne) {
     connect(loop, 0);
     EXPECT_FALSE(operation_failed(u()));
     ASSERT_TRUE(loop.pass());
-    unit_sends_log_block(0, 1, 8, 8, text_bytes("one"));
-    loop.pass();
+    for (int read = 0; read < 2; ++read) {
+        unit_sends_log_block(0, 1, 8, 8, text_bytes("one"));
+        loop.pass();
+    }
     EXPECT_TRUE(run_to_the_end(loop));
     EXPECT_EQ(loop.exit_status(), 0);
 }

@@ -21,7 +21,9 @@ card_bridge::card_bridge(card_design& design, const sim_unit_options& unit_optio
     : design_(design),
       record_(record),
       unit_(unit_options, sim_clock::now()),
-      symbols_(symbols_per_pass) {}
+      symbols_(symbols_per_pass) {
+    unit_.set_line(true);  // the card's line to the unit is always in place
+}
 
 card_bridge::~card_bridge() { stop(); }
 

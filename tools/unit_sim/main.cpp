@@ -1,13 +1,18 @@
 // kestrel-unit: the simulated unit as a program for people. It makes the port of each unit it
 // is asked for, tells where they are, answers the program until Ctrl-C or SIGTERM, then removes
 // the links and, when asked, writes out what each unit stores. SIGUSR1 pulls every port while
-// the units keep running.
+// the units keep running; with --back-after the ports are put back after a while.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <exception>
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <pthread.h>
 #include <stdexcept>
 #include <vector>
@@ -69,6 +74,51 @@ std::vector<image_preload> read_bank_files(const std::vector<bank_file>& files) 
         preloads.push_back(std::move(preload));
     }
     return preloads;
+}
+
+// Waits for one of `signals`; with a deadline, gives up when it has passed. The signal's
+// number, or 0 at the deadline; -1 when waiting fails.
+int next_signal(const sigset_t& signals,
+                std::optional<std::chrono::steady_clock::time_point> deadline) {
+    for (;;) {
+        if (!deadline) {
+            int signal_number = 0;
+            return sigwait(&signals, &signal_number) == 0 ? signal_number : -1;
+        }
+        const auto left = std::max(std::chrono::nanoseconds::zero(),
+                                   std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                       *deadline - std::chrono::steady_clock::now()));
+        timespec wait{};
+        wait.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
+        wait.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
+        const int signal_number = sigtimedwait(&signals, nullptr, &wait);
+        if (signal_number > 0) {
+            return signal_number;
+        }
+        if (errno == EAGAIN) {
+            return 0;
+        }
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+}
+
+// Puts every pulled port back. A port that cannot come back (something took the place of its
+// link) is reported and stays pulled; its unit runs on.
+void put_ports_back(const std::vector<std::unique_ptr<sim_unit>>& units,
+                    const std::vector<unit_plan>& plans) {
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const unsigned port = plans[i].unit.port;
+        try {
+            units[i]->reconnect();
+            std::printf("kestrel-unit: port COM%u put back\n", port);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "kestrel-unit: port COM%u not put back: %s\n", port,
+                         error.what());
+        }
+    }
+    std::fflush(stdout);
 }
 
 }  // namespace
@@ -135,8 +185,18 @@ int main(int argc, char** argv) {
             }
         }
         std::fflush(stdout);
-        int signal_number = 0;
-        while (sigwait(&signals, &signal_number) == 0 && signal_number == SIGUSR1) {
+        // When the pulled ports come back; a further pull waits the time afresh.
+        std::optional<std::chrono::steady_clock::time_point> put_back_at;
+        for (;;) {
+            const int signal_number = next_signal(signals, put_back_at);
+            if (signal_number == 0) {
+                put_back_at.reset();
+                put_ports_back(units, plans);
+                continue;
+            }
+            if (signal_number != SIGUSR1) {
+                break;
+            }
             for (const std::unique_ptr<sim_unit>& unit : units) {
                 unit->disconnect();
             }
@@ -144,6 +204,9 @@ int main(int argc, char** argv) {
                                : "kestrel-unit: port pulled, links removed; the unit runs on\n",
                        stdout);
             std::fflush(stdout);
+            if (parsed.options.back_after) {
+                put_back_at = std::chrono::steady_clock::now() + *parsed.options.back_after;
+            }
         }
         for (const std::unique_ptr<sim_unit>& unit : units) {
             unit->stop();

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -130,6 +131,51 @@ std::vector<unsigned> parse_port_list(std::string_view text, std::string& why) {
     }
 }
 
+// How often a listed block is hit, after a colon: 1 to this.
+constexpr unsigned max_hit_times = 65535;
+
+// "0,3,17" or "0,3,17:2": block numbers that fit Number, separated by commas, and how many
+// answers for each are hit (default 1).
+template <typename Number>
+std::optional<std::pair<std::vector<Number>, unsigned>> parse_hit_list(std::string_view text) {
+    const std::size_t colon = text.find(':');
+    unsigned times = 1;
+    if (colon != std::string_view::npos) {
+        const auto n = parse_number<unsigned>(text.substr(colon + 1));
+        if (!n || *n < 1 || *n > max_hit_times) {
+            return std::nullopt;
+        }
+        times = *n;
+        text = text.substr(0, colon);
+    }
+    std::vector<Number> numbers;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const auto n = parse_number<Number>(text.substr(start, comma - start));
+        if (!n) {
+            return std::nullopt;
+        }
+        numbers.push_back(*n);
+        if (comma == std::string_view::npos) {
+            return std::make_pair(std::move(numbers), times);
+        }
+        start = comma + 1;
+    }
+}
+
+// "B" or "B:T": bank 0 to 3, and how many of its records are lost (default 1).
+std::optional<std::pair<std::size_t, unsigned>> parse_bank_loss(std::string_view text) {
+    const std::size_t colon = text.find(':');
+    const auto bank = parse_number<unsigned>(text.substr(0, colon));
+    const auto times =
+        colon == std::string_view::npos ? 1U : parse_number<unsigned>(text.substr(colon + 1));
+    if (!bank || *bank >= bank_records || !times || *times < 1 || *times > max_hit_times) {
+        return std::nullopt;
+    }
+    return std::make_pair(std::size_t{*bank}, *times);
+}
+
 unit_command_result failure(std::string error) {
     unit_command_result result;
     result.error = std::move(error);
@@ -143,6 +189,7 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
     unit_command_line& line = result.options;
     argument_reader reader(args);
     bool port_given = false;
+    std::array<bool, bank_records> lost_bank_named{};
     while (!reader.done()) {
         reader.next();
         const std::string option(reader.name());
@@ -179,7 +226,9 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
             option == "--noise" || option == "--drop-bytes" || option == "--dl-fail-at" ||
             option == "--boot-fail-to" || option == "--corrupt-stored-byte" ||
             option == "--report-size" || option == "--eeprom-ack-as" || option == "--seed" ||
-            option == "--record" || option == "--dump-dir" || option == "--load-bank";
+            option == "--record" || option == "--dump-dir" || option == "--load-bank" ||
+            option == "--damage-blocks" || option == "--damage-log-blocks" ||
+            option == "--lose-bank-record" || option == "--back-after";
         if (!known) {
             return failure("unknown option " + option);
         }
@@ -283,6 +332,39 @@ unit_command_result parse_unit_command_line(std::span<const char* const> args) {
                 return bad("a bank 0 to 3");
             }
             line.unit.faults.boot_fail_to = static_cast<std::uint8_t>(*n);
+        } else if (option == "--damage-blocks") {
+            auto hits = parse_hit_list<std::uint16_t>(text);
+            if (!hits) {
+                return bad("LIST[:TIMES], block numbers 0 to 65535 separated by commas, "
+                           "TIMES 1 to 65535");
+            }
+            line.unit.faults.damaged_blocks = std::move(hits->first);
+            line.unit.faults.damage_times = hits->second;
+        } else if (option == "--damage-log-blocks") {
+            auto hits = parse_hit_list<std::uint8_t>(text);
+            if (!hits) {
+                return bad("LIST[:TIMES], log block numbers 0 to 255 separated by commas, "
+                           "TIMES 1 to 65535");
+            }
+            line.unit.faults.damaged_log_blocks = std::move(hits->first);
+            line.unit.faults.log_damage_times = hits->second;
+        } else if (option == "--lose-bank-record") {
+            const auto loss = parse_bank_loss(text);
+            if (!loss) {
+                return bad("B[:TIMES], bank 0 to 3, TIMES 1 to 65535");
+            }
+            if (lost_bank_named[loss->first]) {
+                return failure("--lose-bank-record names bank " + std::to_string(loss->first) +
+                               " twice");
+            }
+            lost_bank_named[loss->first] = true;
+            line.unit.faults.lost_bank_records[loss->first] = loss->second;
+        } else if (option == "--back-after") {
+            const auto n = parse_number<unsigned>(text);
+            if (!n || *n > 600'000) {
+                return bad("milliseconds, 0 to 600000");
+            }
+            line.back_after = std::chrono::milliseconds(*n);
         } else if (option == "--seed") {
             const auto n = parse_number<std::uint64_t>(text);
             if (!n) {
@@ -328,8 +410,9 @@ std::string unit_usage_text() {
 A simulated unit: its boot loader answers Kestrel on a pseudo-terminal that the program
 opens as the serial port COM<n>. Runs until Ctrl-C (SIGINT) or SIGTERM. SIGUSR1 pulls the
 port as an unplugged cable would: the line is closed and its links removed while the unit
-keeps running (and keeps what it stores) until it is stopped. With --ports it simulates
-several units at once, one per port, and SIGUSR1 pulls every port.
+keeps running (and keeps what it stores) until it is stopped or, with --back-after, the port
+is put back. With --ports it simulates several units at once, one per port, and SIGUSR1
+pulls every port.
 
 Port:
   --port N            port number, the link is named COM<N> (default 3)
@@ -343,6 +426,9 @@ Port:
   --dir DIR           folder of the link COM<N> (default: the current folder)
   --wine-prefix P     also link P/dosdevices/com<N>, for kestrel.exe under wine
   --no-pacing         move bytes at once instead of at 115200 baud
+  --back-after MS     a port pulled by SIGUSR1 comes back MS milliseconds later (0-600000),
+                      on a fresh pseudo-terminal under the same links; the unit takes it up as
+                      it is, with what it stores, its bank and its line mode
 
 Unit:
   --boot-delay MS     time a boot takes, in milliseconds (default 300)
@@ -375,6 +461,16 @@ Faults:
   --report-size N     FLASH_INFO (valid images) and EEPROM_ACK report N bytes, whatever is
                       stored
   --eeprom-ack-as T:C EEPROM_ACK names file type T and channel index C, whatever was asked
+  --damage-blocks LIST[:TIMES]
+                      the FILE_ACK for each block number of LIST (0-65535, separated by
+                      commas: 0,3,17:2) carries one data byte with bit 7 flipped under a right
+                      checksum, the first TIMES times (default 1); later ones are right
+  --damage-log-blocks LIST[:TIMES]
+                      the same for the MESSAGE_LOG_ACK of log blocks of LIST (0-255): one
+                      character of an entry
+  --lose-bank-record B[:T]
+                      leave out the FLASH_INFO of bank B (0-3) the first T times (default 1);
+                      the other banks' records still come; may be given once per bank
   --seed S            seed of the random faults (default 1)
 
   -h, --help          show this help

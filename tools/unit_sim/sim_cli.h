@@ -1,9 +1,11 @@
 // The command line of kestrel-unit: options to settings of the simulated unit, and the help.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -28,6 +30,8 @@ struct unit_command_line {
     std::string record_file;  // empty: no record
     std::vector<bank_file> bank_files;
     std::filesystem::path dump_dir;  // empty: no dump when the unit stops
+    // How long a port pulled by SIGUSR1 stays pulled; none: until the run ends.
+    std::optional<std::chrono::milliseconds> back_after;
     bool help = false;
 };
 

@@ -1,9 +1,11 @@
 #include "tools/unit_sim/sim_core.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "link/byte_order.h"
 #include "link/crc.h"
+#include "tools/unit_sim/sim_damage.h"
 #include "tools/unit_sim/sim_samples.h"
 
 namespace {
@@ -44,6 +46,13 @@ unit_core::unit_core(const sim_unit_options& options, sim_clock::time_point star
 
 void unit_core::set_faults(const sim_faults& faults) {
     faults_.set(faults);
+}
+
+void unit_core::set_line(bool present) {
+    view_.port_open = present;
+    if (!present) {
+        reader_.reset();
+    }
 }
 
 double unit_core::ms_since_start(sim_clock::time_point at) const {
@@ -397,6 +406,16 @@ void unit_core::on_file_req(std::span<const std::uint8_t> message, sim_clock::ti
                     unsigned{label});
     }
     message_t answer = file_ack_answer(block, block_size, *file);
+    if (faults_.take_block_damage(block)) {
+        // Only bytes of the file, never the fill after its end, which a reader drops.
+        const std::size_t file_bytes =
+            std::min<std::size_t>(block_size, file->size() - std::size_t{block} * block_size);
+        if (const std::optional<std::size_t> hit = damage_file_block(answer, file_bytes)) {
+            ++view_.answers_damaged;
+            trace_.note(at, "fault: FILE_ACK of block %u has bit 7 of data byte %zu flipped",
+                        unsigned{block}, *hit - file_ack_at::data);
+        }
+    }
     if (label != block) {
         // The data stay those of the block asked for; only the number is wrong.
         put_be16(answer.data() + file_ack_at::block_number, label);
@@ -446,7 +465,17 @@ void unit_core::on_log_req(std::span<const std::uint8_t> message, sim_clock::tim
         trace_.note(at, "the log has no block %u: not answered", unsigned{block});
         return;
     }
-    send(log_answer(view_.memory.log, block), at);
+    message_t answer = log_answer(view_.memory.log, block);
+    // A block that holds no entry has nothing to damage and leaves the count alone.
+    if (std::size_t{block} * unit_log_block_entries < view_.memory.log.entries.size() &&
+        faults_.take_log_damage(block)) {
+        if (const std::optional<std::size_t> hit = damage_log_block(answer)) {
+            ++view_.answers_damaged;
+            trace_.note(at, "fault: MESSAGE_LOG_ACK of block %u has bit 7 of byte %zu flipped",
+                        unsigned{block}, *hit);
+        }
+    }
+    send(std::move(answer), at);
 }
 
 void unit_core::send_flash_info(sim_clock::time_point at) {
@@ -464,13 +493,24 @@ void unit_core::send_flash_info(sim_clock::time_point at) {
                 image->descriptor.size = *faults_.faults().reported_size;
             }
         }
-        send(flash_info_answer(k, reported), at);
+        message_t answer = flash_info_answer(k, reported);
+        if (faults_.take_bank_record_loss(k)) {
+            ++view_.answers_dropped;
+            trace_.sent(answer, at, "fault: bank record lost");
+            continue;
+        }
+        send(std::move(answer), at);
     }
 }
 
 // ---- Sending -------------------------------------------------------------------------------
 
 void unit_core::send(message_t message, sim_clock::time_point at) {
+    if (!view_.port_open) {
+        // Nothing to send on, and no fault is drawn for it.
+        trace_.sent(message, at, "port pulled: not sent");
+        return;
+    }
     std::vector<std::uint8_t> frame;
     switch (faults_.frame_answer(message, frame)) {
     case fault_injector::fate::silenced:
@@ -494,7 +534,7 @@ void unit_core::send(message_t message, sim_clock::time_point at) {
 }
 
 void unit_core::send_text(const std::string& text, sim_clock::time_point at) {
-    if (faults_.faults().silent) {
+    if (faults_.faults().silent || !view_.port_open) {
         return;
     }
     put_on_line(std::vector<std::uint8_t>(text.begin(), text.end()), at);

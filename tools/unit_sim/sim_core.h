@@ -36,6 +36,10 @@ public:
     const sim_view& view() const noexcept { return view_; }
     sim_view& view() noexcept { return view_; }
     void set_faults(const sim_faults& faults);
+    // The port plugged in or pulled. While it is pulled the unit runs on, but its answers and
+    // terminal text go nowhere; a frame begun on the old line is forgotten, as its rest will
+    // never come.
+    void set_line(bool present);
 
     // One byte that has arrived at `at`; times never go back.
     void receive(std::uint8_t byte, sim_clock::time_point at);

@@ -1,5 +1,7 @@
 #include "tools/unit_sim/sim_injector.h"
 
+#include <algorithm>
+
 #include "link/crc.h"
 #include "link/frame.h"
 #include "protocol/messages.h"
@@ -15,11 +17,46 @@ bool may_corrupt(std::size_t index) {
     return index != head_length && index != head_length + 1;
 }
 
+// True for the first `times` calls with a number of the list; `done` counts them per number.
+template <typename Number>
+bool take_listed(const std::vector<Number>& listed, unsigned times, Number number,
+                 std::map<Number, unsigned>& done) {
+    if (std::find(listed.begin(), listed.end(), number) == listed.end()) {
+        return false;
+    }
+    unsigned& count = done[number];
+    if (count >= times) {
+        return false;
+    }
+    ++count;
+    return true;
+}
+
 }  // namespace
 
 void fault_injector::set(const sim_faults& faults) {
     faults_ = faults;
     wrong_block_pending_ = faults.wrong_block_once;
+    blocks_damaged_.clear();
+    log_blocks_damaged_.clear();
+    bank_records_lost_.fill(0);
+}
+
+bool fault_injector::take_block_damage(std::uint16_t block) {
+    return take_listed(faults_.damaged_blocks, faults_.damage_times, block, blocks_damaged_);
+}
+
+bool fault_injector::take_log_damage(std::uint8_t block) {
+    return take_listed(faults_.damaged_log_blocks, faults_.log_damage_times, block,
+                       log_blocks_damaged_);
+}
+
+bool fault_injector::take_bank_record_loss(std::size_t bank) {
+    if (bank >= bank_records || bank_records_lost_[bank] >= faults_.lost_bank_records[bank]) {
+        return false;
+    }
+    ++bank_records_lost_[bank];
+    return true;
 }
 
 bool fault_injector::take_wrong_block() noexcept {

@@ -1,10 +1,14 @@
 // The faults the unit injects on its way out: silence, dropped answers, corrupted answers and
 // corrupted bytes, line noise that flips or loses any byte on the line, decided by a seeded
-// generator so that a run can be repeated; the one-off wrong block number of a file answer; and
-// the wrong CRC-32 the unit may report.
+// generator so that a run can be repeated; the one-off wrong block number of a file answer; the
+// wrong CRC-32 the unit may report; and which file and log blocks are damaged and which bank
+// records lost, counted per block and per bank.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -14,12 +18,19 @@ class fault_injector {
 public:
     fault_injector(const sim_faults& faults, std::uint64_t seed) : random_(seed) { set(faults); }
 
-    // New faults from now on; wrong_block_once is armed afresh when set.
+    // New faults from now on; wrong_block_once is armed afresh when set, and the damaged
+    // blocks and lost bank records count afresh.
     void set(const sim_faults& faults);
     const sim_faults& faults() const noexcept { return faults_; }
 
     // True once after wrong_block_once was set: this file answer gets a wrong block number.
     bool take_wrong_block() noexcept;
+
+    // True while the answers for this file block number, log block or bank record are still
+    // to be damaged or lost; each call stands for one such answer.
+    bool take_block_damage(std::uint16_t block);
+    bool take_log_damage(std::uint8_t block);
+    bool take_bank_record_loss(std::size_t bank);
 
     // The CRC-32 the unit reports for stored data whose true CRC-32 is `crc`.
     std::uint32_t reported_crc(std::uint32_t crc) const noexcept;
@@ -46,5 +57,8 @@ private:
 
     sim_faults faults_;
     bool wrong_block_pending_ = false;
+    std::map<std::uint16_t, unsigned> blocks_damaged_;  // answers damaged so far, per block
+    std::map<std::uint8_t, unsigned> log_blocks_damaged_;
+    std::array<unsigned, bank_records> bank_records_lost_{};
     std::mt19937_64 random_;
 };

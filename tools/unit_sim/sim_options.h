@@ -2,6 +2,7 @@
 // tells, and the faults it injects on purpose so that the program's error paths can be tried.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -44,6 +45,18 @@ struct sim_faults {
     std::optional<std::uint32_t> reported_size;
     // EEPROM_ACK names this file type and channel index instead of those asked for.
     std::optional<std::pair<std::uint8_t, std::uint8_t>> eeprom_ack_names;
+    // The FILE_ACK for one of these block numbers (of whatever file is read) carries one byte of
+    // file data with bit 7 flipped in a valid frame: the line's checksum covers only the low
+    // four bits of each byte, so only a check of the whole file finds it. The first
+    // damage_times answers for each such number are damaged; later ones carry the true data.
+    std::vector<std::uint16_t> damaged_blocks;
+    unsigned damage_times = 1;
+    // The same for the MESSAGE_LOG_ACK of these log blocks: one character of an entry.
+    std::vector<std::uint8_t> damaged_log_blocks;
+    unsigned log_damage_times = 1;
+    // Per bank: the first so many FLASH_INFO answers of that bank are not sent; the other
+    // banks' answers to the same request still are.
+    std::array<unsigned, bank_records> lost_bank_records{};
 };
 
 struct sim_unit_options {

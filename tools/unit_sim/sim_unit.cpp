@@ -107,9 +107,41 @@ void sim_unit::start() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         core_ = starting_core(options_, sim_clock::now());
-        core_.view().port_open = true;
+        core_.set_line(true);
+        line_ = port_.master();
     }
     worker_ = std::thread(&sim_unit::run, this);
+}
+
+void sim_unit::reconnect() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (!worker_.joinable() || stop_requested_) {
+            throw std::logic_error("the simulated unit is not running");
+        }
+        if (core_.view().port_open) {
+            throw std::logic_error("the port of the simulated unit is in place: pull it first");
+        }
+    }
+    // The worker leaves the port alone while it is pulled.
+    port_.open();
+    pty_path_ = port_.slave_path();
+    try {
+        make_port_link(link_path_, pty_path_);
+        if (!wine_link_path_.empty()) {
+            make_port_link(wine_link_path_, pty_path_);
+        }
+    } catch (...) {
+        release_port();
+        throw;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        core_.set_line(true);
+        line_ = port_.master();
+    }
+    wake();
+    changed_.notify_all();
 }
 
 void sim_unit::release_port() noexcept {
@@ -137,7 +169,8 @@ void sim_unit::stop() {
         }
     }
     const std::lock_guard<std::mutex> lock(mutex_);
-    core_.view().port_open = false;
+    core_.set_line(false);
+    line_ = -1;
 }
 
 void sim_unit::disconnect() {
@@ -146,7 +179,8 @@ void sim_unit::disconnect() {
         lock.unlock();
         release_port();
         lock.lock();
-        core_.view().port_open = false;
+        core_.set_line(false);
+        line_ = -1;
         return;
     }
     disconnect_requested_ = true;
@@ -204,23 +238,24 @@ void sim_unit::set_faults(const sim_faults& faults) {
 
 // The worker: takes in what has arrived by now, in time order with the reboot steps, writes
 // what is due, and sleeps in poll() until the next byte, step or piece is due or the line or
-// the wake pipe has something.
+// the wake pipe has something. While the port is pulled it runs the reboot steps alone.
 void sim_unit::run() {
     receive_queue incoming(options_.pacing);
     transmit_queue outgoing(options_.pacing);
     std::array<std::uint8_t, 4096> buffer{};
     std::vector<std::uint8_t> piece;
-    const int master = port_.master();
 
     for (;;) {
         const sim_clock::time_point now = sim_clock::now();
         std::optional<sim_clock::time_point> wake_at;
         bool leave = false;
         bool pull_plug = false;
+        int master = -1;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             leave = stop_requested_;
             pull_plug = disconnect_requested_;
+            master = line_;
             if (!leave && !pull_plug) {
                 while (!incoming.empty() && incoming.due(0) <= now) {
                     const auto [byte, at] = incoming.pop();
@@ -244,17 +279,21 @@ void sim_unit::run() {
         }
         if (pull_plug) {
             release_port();
+            // Bytes on their way in either direction are lost with the line.
+            incoming = receive_queue(options_.pacing);
+            outgoing = transmit_queue(options_.pacing);
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
-                core_.view().port_open = false;
+                core_.set_line(false);
+                line_ = -1;
                 disconnect_requested_ = false;
             }
             changed_.notify_all();
-            return;
+            continue;
         }
 
         bool blocked = false;
-        const std::size_t ready = outgoing.ready(now);
+        const std::size_t ready = master >= 0 ? outgoing.ready(now) : 0;
         if (ready > 0) {
             piece.clear();
             for (std::size_t i = 0; i < ready; ++i) {
@@ -276,6 +315,7 @@ void sim_unit::run() {
             wake_at = earliest(wake_at, outgoing.next_wake());
         }
 
+        // poll() leaves out an entry whose descriptor is negative: the line while pulled.
         std::array<pollfd, 2> fds = {{{master, POLLIN, 0}, {wake_read_, POLLIN, 0}}};
         if (blocked) {
             fds[0].events |= POLLOUT;

@@ -2,6 +2,7 @@
 // over a pseudo-terminal, reachable by the program as the serial port COM<n> through a
 // symbolic link. One worker thread reads the line, answers and writes at line rate; tests
 // watch what it received and what it stores through thread-safe copies and wait_until().
+// start(), stop(), disconnect() and reconnect() are called from one thread.
 #pragma once
 
 #include <chrono>
@@ -33,8 +34,15 @@ public:
     // Ends the worker, closes the line and removes the links. Safe to call more than once.
     void stop();
     // Pulls the plug while the program may still have the port open: closes both ends of the
-    // line and removes the links. The unit then takes in nothing more. Waits until done.
+    // line and removes the links. The unit runs on (its reboots complete) but takes in nothing
+    // more, and what it would send is lost. Waits until done.
     void disconnect();
+    // Puts a pulled port back: a fresh pseudo-terminal (pty_path() changes) under the same
+    // links. The unit takes up the new line as it is, with what it stores, its bank and its
+    // line mode; it sends nothing of its own accord. Throws std::logic_error unless the unit
+    // runs with its port pulled, and like start() when the line cannot be made; the port then
+    // stays pulled and nothing is left behind.
+    void reconnect();
 
     // "<link folder>/COM<n>"; and "<prefix>/dosdevices/com<n>", or empty without a prefix.
     const std::filesystem::path& link_path() const noexcept { return link_path_; }
@@ -69,6 +77,7 @@ private:
     std::filesystem::path wine_link_path_;
     std::string pty_path_;
     pty_port port_;
+    int line_ = -1;  // the master end the worker serves, -1 while pulled; guarded by mutex_
     int wake_read_ = -1;
     int wake_write_ = -1;
 

@@ -24,11 +24,13 @@ struct sim_view {
     unsigned keep_alives = 0;
     unsigned loader_exits = 0;
     unsigned answers_sent = 0;       // answers written to the line, corrupted ones included
-    unsigned answers_dropped = 0;    // held back by the drop fault or by silence
+    // Held back by the drop fault, by silence or as a lost bank record.
+    unsigned answers_dropped = 0;
     unsigned answers_corrupted = 0;  // sent with a wrong checksum on purpose
+    unsigned answers_damaged = 0;    // given a damaged data byte under a right checksum
     unsigned line_bits_flipped = 0;  // by line noise, in answers and terminal text alike
     unsigned line_bytes_lost = 0;
-    bool port_open = false;
+    bool port_open = false;  // the line is in place; while pulled, what the unit sends is lost
 };
 
 // Good messages received with CMD 0x55 and this SUB (REBOOT_REQ: CMD 0x48).
