@@ -46,15 +46,19 @@ result serial_unit_link::receive_pass(link_listener& listener) {
     const std::uint64_t before = port_.received();
     const bool framed = mode() == line_mode::loader;
     std::size_t frame = 0;
+    const int errors_before = crc_errors_.load(std::memory_order_relaxed);
     if (result read = port_.serial_read(buffer, fill_, framed, crc_errors_, frame); !read) {
         return read;
     }
     if (port_.received() != before) {
         mark_heard(tick_count_ms());
     }
+    if (crc_errors_.load(std::memory_order_relaxed) != errors_before) {
+        listener.on_damaged_frame();
+    }
     if (frame == 0) {
-        if (framed) {
-            stall_.check(buffer, fill_, tick_count_ms());
+        if (framed && stall_.check(buffer, fill_, tick_count_ms())) {
+            listener.on_damaged_frame();
         }
         return result::success();
     }

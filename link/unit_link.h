@@ -25,6 +25,11 @@ public:
     // nothing more.
     virtual void on_failure(const result& failure) = 0;
 
+    // A frame arrived broken (a wrong checksum, a length that cannot be, a frame cut short) and
+    // was dropped: whatever it answered will not come, and a request waiting for it may be
+    // asked again at once.
+    virtual void on_damaged_frame() {}
+
     // The trace level the receiver prints its own traces by.
     virtual int trace_level() const = 0;
 };

@@ -149,6 +149,12 @@ std::string resume_on_new_line(unit& u, operation_state& state) {
     case operation_state::awaiting_info_ack:
     case operation_state::sending_chunk:
     case operation_state::awaiting_chunk_answer:
+        // The unit takes a new DL_REQ as the start of a new load; what it had is dropped.
+        op.seq_no = 0;
+        op.dl_ready.clear();
+        op.fwinfo_acked.clear();
+        op.chunk_acked.clear();
+        op.chunk_failed.clear();
         state = operation_state::preparing_download;
         return "the load starts again from its beginning";
     case operation_state::awaiting_boot_report:
@@ -171,6 +177,8 @@ void begin_log(unit& u, bool view, operation_state& state) {
     u.upload.first_log.clear();
     u.upload.block_reads.clear();
     u.upload.blocks_read_again = 0;
+    u.upload.slowest_answer_ms = 0;
+    u.upload.last_block_taken = -1;
     u.budgets.log = log_start_budget;
     u.op.block_received.clear();
     send_log_request(u, 0);

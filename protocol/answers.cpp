@@ -41,6 +41,12 @@ void answer_inbox::on_message(const std::uint8_t* message, std::uint16_t length,
     }
 }
 
+void answer_inbox::on_damaged_frame() {
+    answer damaged;
+    damaged.kind = answer_kind::damaged_frame;
+    queue_.push(std::move(damaged));
+}
+
 void answer_inbox::on_failure(const result& failure) {
     answer failed;
     failed.kind = answer_kind::link_failed;

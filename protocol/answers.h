@@ -37,6 +37,7 @@ enum class answer_kind : std::uint8_t {
     dl_ready,           // DL_READY
     eeprom_info,        // EEPROM_ACK: `file_type`, `channel`, `size`, `crc`
     link_failed,        // the link has failed: `failure` says how
+    damaged_frame,      // a frame arrived broken and was dropped
 };
 
 struct answer {
@@ -78,6 +79,7 @@ public:
     void on_message(const std::uint8_t* message, std::uint16_t length, std::uint8_t sa,
                     std::uint8_t cmd, std::uint8_t sub) override;
     void on_failure(const result& failure) override;
+    void on_damaged_frame() override;
     int trace_level() const override { return trace_level_.load(std::memory_order_relaxed); }
 
     // The level the receiver traces by; the session keeps it equal to its own.

@@ -139,8 +139,9 @@ void download_wait_chunk(unit& u, operation_state& state) {
         end_download(u, state, "download failed");
         return;
     }
+    const bool answer_broken = u.answer_damaged;
     const wait_result result = await_answer(u, u.op.chunk_acked.test(), state,
-                                            u.budgets.chunk_answer, answer_timeout_ms,
+                                            u.budgets.chunk_answer, chunk_timeout_ms(u),
                                             last_try::asks_again);
     if (result == wait_result::answered) {
         state = operation_state::sending_chunk;
@@ -155,8 +156,11 @@ void download_wait_chunk(unit& u, operation_state& state) {
                    u.budgets.chunk_answer);
     }
     state = operation_state::sending_chunk;
-    // A lost answer may mean the unit missed bytes of a long write: small pieces from now on.
-    u.link.use_small_pieces();
+    // An answer lost in silence may mean the unit missed bytes of a long write: small pieces
+    // from now on. One that came broken shows that the unit had the chunk whole.
+    if (!answer_broken) {
+        u.link.use_small_pieces();
+    }
 }
 
 void end_download(unit& u, operation_state& state, const char* text) {

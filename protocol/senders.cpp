@@ -35,6 +35,7 @@ result send_message(unit& u, const std::uint8_t* message, std::size_t n, bool re
     const std::uint32_t now = tick_count_ms();
     if (restarts_wait) {
         u.op.last_request_tick = now;
+        u.answer_damaged = false;
     }
     u.op.last_send_tick = now;
     return sent(u, u.link.send_message(message, n, u.op.verbose_level));

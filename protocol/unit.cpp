@@ -62,6 +62,9 @@ void apply_answer(unit& u, const answer& a) {
         op.file_crc = a.crc;
         ++u.eeprom_answers;
         return;
+    case answer_kind::damaged_frame:
+        u.answer_damaged = true;
+        return;
     case answer_kind::link_failed:
         if (!u.link_failure) {
             u.link_failure = a.failure;

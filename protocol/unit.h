@@ -41,6 +41,9 @@ struct unit {
     unit_link& link;
     answer_inbox inbox;
     std::optional<result> link_failure;  // the first failure of the link, once seen
+    // A broken frame arrived since the last request: its answer is lost, and a transfer asks
+    // again without waiting out its time-out.
+    bool answer_damaged = false;
 
     firmware_operation_record op;
     bank_info_array banks{};

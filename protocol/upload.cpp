@@ -273,6 +273,7 @@ void repair_block(unit& u, operation_state& state) {
 
 // One block that arrived with the expected number.
 void take_block(unit& u, operation_state& state) {
+    u.upload.last_block_taken = static_cast<int>(u.op.expected_seq);
     if (u.upload.repair_pass > 0) {
         repair_block(u, state);
         return;
@@ -329,6 +330,15 @@ void take_block(unit& u, operation_state& state) {
         out_printf("\nupload completed\n");
     }
     finish(u, state);
+}
+
+// An answer for the block last taken in, come late after that block was asked for again: the
+// wait for the block now expected goes on.
+void late_answer_dropped(unit& u, int number) {
+    u.op.block_received.clear();
+    if (u.op.verbose_level > 0) {
+        out_printf("A late second answer for block %d was dropped\n", number);
+    }
 }
 
 bool is_last_log_block(const log_block_report& report) {
@@ -425,6 +435,7 @@ void log_block(unit& u, operation_state& state, loader_display& display) {
     }
     u.upload.log_layout = report;
     upload_state& up = u.upload;
+    up.last_block_taken = int{report.seq_no};
     if (up.log_read == 2) {
         bool unsettled = false;
         if (!settle_log_block(u, report, unsettled)) {
@@ -485,8 +496,15 @@ void upload_pass(unit& u, operation_state& state) {
         return;
     }
     switch (await_answer(u, u.op.block_received.test(), state, u.budgets.file_block,
-                         answer_timeout_ms)) {
+                         read_timeout_ms(u, u.upload.slowest_answer_ms))) {
     case wait_result::answered:
+        note_read_answer(u, u.upload.slowest_answer_ms);
+        if (const std::uint16_t number = u.received_block.number;
+            number != u.op.expected_seq && int{number} == u.upload.last_block_taken) {
+            // The second answer of a block that was asked for again: already taken.
+            late_answer_dropped(u, number);
+            return;
+        }
         if (const std::uint16_t number = u.received_block.number; number != u.op.expected_seq) {
             out_printf("Error in receiving the file. Seq no mismatch %d %d\n",
                        static_cast<int>(u.op.expected_seq), int{number});
@@ -511,8 +529,15 @@ void upload_pass(unit& u, operation_state& state) {
 }
 
 void log_pass(unit& u, operation_state& state, loader_display& display) {
-    switch (await_answer(u, u.op.block_received.test(), state, u.budgets.log, answer_timeout_ms)) {
+    switch (await_answer(u, u.op.block_received.test(), state, u.budgets.log,
+                         read_timeout_ms(u, u.upload.slowest_answer_ms))) {
     case wait_result::answered:
+        note_read_answer(u, u.upload.slowest_answer_ms);
+        if (const std::uint8_t number = u.log_report.seq_no;
+            number != u.op.expected_seq && int{number} == u.upload.last_block_taken) {
+            late_answer_dropped(u, number);
+            return;
+        }
         u.op.block_received.clear();
         log_block(u, state, display);
         return;
@@ -538,12 +563,14 @@ void abandon_upload(unit& u) { u.output.discard(); }
 void resume_upload(unit& u) {
     u.op.block_received.clear();
     u.upload.block_reads.clear();
+    u.upload.slowest_answer_ms = 0;
     ask_for_block(u, u.op.expected_seq);
 }
 
 void resume_log(unit& u) {
     u.op.block_received.clear();
     u.upload.block_reads.clear();
+    u.upload.slowest_answer_ms = 0;
     send_log_request(u, static_cast<std::uint8_t>(u.op.expected_seq));
 }
 
@@ -579,6 +606,8 @@ void upload_into_memory(unit& u, bool into_memory) {
     u.upload.repair_pass = 0;
     u.upload.block_reads.clear();
     u.upload.content.clear();
+    u.upload.slowest_answer_ms = 0;
+    u.upload.last_block_taken = -1;
 }
 
 log_fetch_count log_fetch_progress(const unit& u) {

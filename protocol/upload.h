@@ -56,6 +56,11 @@ struct upload_state {
     // table asked for again.
     std::optional<pending_get> waiting_get;
     bool table_asked_for_get = false;
+    // The slowest answer of this read so far (0 before the first), which sets how long a
+    // silence is waited out; and the block (or log block) last taken in, whose late second
+    // answer, after it was asked for again, is dropped.
+    std::uint32_t slowest_answer_ms = 0;
+    int last_block_taken = -1;
 };
 
 // uploading: one pass of a file upload.

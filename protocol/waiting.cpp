@@ -1,5 +1,7 @@
 #include "protocol/waiting.h"
 
+#include <algorithm>
+
 #include "platform/clock.h"
 #include "platform/output.h"
 #include "protocol/loader_state.h"
@@ -21,7 +23,8 @@ wait_result await_answer(unit& u, bool answered, operation_state& state, int& bu
     }
     const std::uint32_t now = tick_count_ms();
     const auto waited = static_cast<std::int32_t>(now - u.op.last_request_tick);
-    if (waited <= static_cast<std::int32_t>(timeout_ms)) {
+    // A time-out of 0 (the answer came broken) is over at once.
+    if (timeout_ms != 0 && waited <= static_cast<std::int32_t>(timeout_ms)) {
         return wait_result::waiting;
     }
     if (u.op.verbose_level > 5) {
@@ -37,6 +40,24 @@ wait_result await_answer(unit& u, bool answered, operation_state& state, int& bu
     --budget;
     return budget > 0 || last == last_try::asks_again ? wait_result::ask_again
                                                        : wait_result::gave_up;
+}
+
+std::uint32_t chunk_timeout_ms(const unit& u) { return u.answer_damaged ? 0 : answer_timeout_ms; }
+
+std::uint32_t read_timeout_ms(const unit& u, std::uint32_t slowest_ms) {
+    if (u.answer_damaged) {
+        return 0;
+    }
+    if (slowest_ms == 0) {
+        return answer_timeout_ms;
+    }
+    return std::min(answer_timeout_ms,
+                    std::max(read_silence_floor_ms, read_silence_factor * slowest_ms));
+}
+
+void note_read_answer(const unit& u, std::uint32_t& slowest_ms) {
+    const std::uint32_t took = tick_count_ms() - u.op.last_request_tick;
+    slowest_ms = std::max({slowest_ms, took, std::uint32_t{1}});
 }
 
 void keep_alive_step(unit& u) {

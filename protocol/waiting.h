@@ -43,6 +43,23 @@ inline constexpr std::uint32_t dl_ready_timeout_ms = 40000;  // the unit reboots
 inline constexpr std::uint32_t answer_timeout_ms = 10000;    // every answer of a transfer
 inline constexpr std::uint32_t boot_timeout_ms = 250000;     // the boot report after a reboot
 
+// A transfer's answer that arrived broken is asked for again at once: the unit has finished
+// with the request, and waiting out the time-out would only cost time. A chunk's answer lost in
+// silence is waited for the whole time-out (the unit may still be writing flash), a read's only
+// as long as several times its slowest answer so far: a read changes nothing on the unit, so
+// asking again early is safe, and a late answer is dropped as what it is.
+inline constexpr std::uint32_t read_silence_floor_ms = 1000;
+inline constexpr std::uint32_t read_silence_factor = 4;
+
+// The time-out of a chunk's answer: none once a broken frame came instead.
+std::uint32_t chunk_timeout_ms(const unit& u);
+// The time-out of a read's answer (FILE_ACK, MESSAGE_LOG_ACK), `slowest_ms` the slowest answer
+// of this read so far (0 before the first, which is given the whole time-out: the unit may be
+// rebooting or slow to start): none once a broken frame came instead.
+std::uint32_t read_timeout_ms(const unit& u, std::uint32_t slowest_ms);
+// The time the answer just taken in took, raising `slowest_ms` to it.
+void note_read_answer(const unit& u, std::uint32_t& slowest_ms);
+
 // What a wait for an answer comes to on one pass.
 enum class wait_result {
     answered,   // the answer is in
@@ -56,7 +73,7 @@ enum class wait_result {
 enum class last_try { gives_up, asks_again };
 
 // One pass of a wait. Unless answered, the time since the last request (last_request_tick) is
-// held against the time-out; at a time-out a try is taken from the budget (and retry_count
+// held against the time-out (one of 0 is over at once); at a time-out a try is taken from the budget (and retry_count
 // raised). A time-out that finds the budget used up already ends the operation here: the state
 // goes idle, the menu is redrawn after 3 s and "Timeout. Operation aborted\n" is printed; the
 // result is gave_up then too.

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # How Kestrel's transfers come out on a bad line and when they are cut off: runs the real
 # kestrel against kestrel-unit (separate processes, a fresh folder and a fresh unit for every
-# run, the unit paced at 115200 baud), downloads and uploads an image under each fault, and
-# prints a Markdown table of how many runs were exact, failed with a non-zero status, or were
-# silently wrong. With --short it runs one case of each row with small images and ends with
-# status 1 when any run was silently wrong.
+# run, the unit paced at 115200 baud), downloads and uploads an image and fetches the log under
+# each fault, and prints a Markdown table of how many runs were exact, failed with a non-zero
+# status, or were silently wrong, and how long the exact runs took against those on a clean
+# line. With --short it runs one case of each row with small images and ends with status 1 when
+# any run was silently wrong.
 set -u -o pipefail
 
 usage() {
@@ -26,10 +27,11 @@ Usage: tools/reliability.sh [--short] [--runs N] [--cut-runs N] [--size BYTES] [
   --keep         keep every run's folder (they are kept anyway when a run is silently wrong)
 
 Columns: exact = status 0 and the right result (download: the unit stores exactly the file;
-upload: the file written equals the unit's image). failed = a non-zero status (the statuses
-seen are listed) with no wrong file under the image's name and no .part file left. silently
-wrong = status 0 with a wrong result, or a .part file left, or a wrong file under the image's
-name (for a download: the unit holding anything but the new or the old image).
+upload: the file written equals the unit's image; log: log.txt equals the unit's log). failed =
+a non-zero status (the statuses seen are listed) with no wrong file under the image's name and
+no .part file left. silently wrong = status 0 with a wrong result, or a .part file left, or a
+wrong file under the image's name (for a download: the unit holding anything but the new or the
+old image). time = the mean time of the exact runs, and that against the clean line's mean.
 EOF
 }
 
@@ -112,15 +114,19 @@ fi
 set -m
 exec 3>&2
 
-# Rows: name, fault options of the unit for a download, for an upload, and how the transfer is
-# cut off (none, kill9, unplug, INT, TERM, HUP).
+# Rows: name, fault options of the unit for a download, for an upload and the log, and how the
+# transfer is cut off (none, kill9, unplug, replug, INT, TERM, HUP). The rows without a cut-off
+# fetch the log too; replug pulls the port and the unit puts it back 2 s later, while kestrel
+# runs with /wait_port 10.
 rows=(
+    "clean line|||none"
     "corrupted answers ${answer_percent}%|--corrupt-answers $answer_rate|--corrupt-answers $answer_rate|none"
     "dropped answers ${answer_percent}%|--drop $answer_rate|--drop $answer_rate|none"
     "line noise (per byte: download ${noise_download}, upload ${noise_upload})|--noise $noise_download|--noise $noise_upload|none"
     "lost bytes (per byte: download ${noise_download}, upload ${noise_upload})|--drop-bytes $noise_download|--drop-bytes $noise_upload|none"
     "unit killed (kill -9) mid-transfer|||kill9"
     "port pulled (SIGUSR1 to the unit) mid-transfer|||unplug"
+    "port pulled for 2 s and put back, /wait_port 10|--back-after 2000|--back-after 2000|replug"
     "SIGINT to kestrel mid-transfer|||INT"
     "SIGTERM to kestrel mid-transfer|||TERM"
     "SIGHUP to kestrel mid-transfer|||HUP"
@@ -153,7 +159,7 @@ run_one() {
     local name dl_faults ul_faults cut
     IFS='|' read -r name dl_faults ul_faults cut <<<"${rows[$row]}"
     local faults=$dl_faults
-    [ "$kind" = upload ] && faults=$ul_faults
+    [ "$kind" != download ] && faults=$ul_faults
     local dir=$work/run-$row-$kind-$run_seed
     mkdir -p "$dir/src"
     head -c "$size" /dev/urandom >"$dir/src/new.bin"
@@ -178,12 +184,19 @@ run_one() {
         return
     fi
 
+    local wait_port=()
+    [ "$cut" = replug ] && wait_port=(/wait_port 10)
+    local run_start
+    run_start=$(date +%s.%N)
     if [ "$kind" = download ]; then
         cp "$dir/src/new.bin" "$dir/new.bin"
-        (cd "$dir" && exec "${launch[@]}" "$kestrel" /interface 3 /bank 2 /load_fw new.bin \
-            </dev/null >kestrel.log 2>&1) &
+        (cd "$dir" && exec "${launch[@]}" "$kestrel" /interface 3 "${wait_port[@]}" /bank 2 \
+            /load_fw new.bin </dev/null >kestrel.log 2>&1) &
+    elif [ "$kind" = upload ]; then
+        (cd "$dir" && exec "${launch[@]}" "$kestrel" /interface 3 "${wait_port[@]}" /bank 2 \
+            +get_fw </dev/null >kestrel.log 2>&1) &
     else
-        (cd "$dir" && exec "${launch[@]}" "$kestrel" /interface 3 /bank 2 +get_fw \
+        (cd "$dir" && exec "${launch[@]}" "$kestrel" /interface 3 +get_log \
             </dev/null >kestrel.log 2>&1) &
     fi
     local kestrel_pid=$!
@@ -196,7 +209,7 @@ run_one() {
             if under_way "$dir" "$kind"; then
                 case $cut in
                 kill9) kill -KILL "$unit_pid" ;;
-                unplug) kill -USR1 "$unit_pid" ;;
+                unplug | replug) kill -USR1 "$unit_pid" ;;
                 *) kill -s "$cut" "$kestrel_pid" ;;
                 esac
                 cut_done=1
@@ -208,10 +221,11 @@ run_one() {
     fi
     # A lost answer costs 10 s and a transfer may take 50 of them: 15 minutes is more than any
     # run may take.
-    local status
+    local status seconds
     if ends_within "$kestrel_pid" 9000; then
         wait "$kestrel_pid"
         status=$?
+        seconds=$(awk -v a="$run_start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
     else
         kill -KILL "$kestrel_pid" 2>/dev/null
         wait "$kestrel_pid"
@@ -228,15 +242,19 @@ run_one() {
     # What the run left: .part files, the fetched image, what the unit stores.
     local parts fetched stored verdict
     parts=$(find "$dir" -name '*.part' | head -n 1)
-    fetched=$(find "$dir" -path "$dir/dump" -prune -o -name FW_Bank2.bin -print | head -n 1)
+    local wanted=FW_Bank2.bin
+    [ "$kind" = log ] && wanted=log.txt
+    fetched=$(find "$dir" -path "$dir/dump" -prune -o -name "$wanted" -print | head -n 1)
     stored=$dir/dump/FW_Bank2.bin
+    local expected=$dir/src/new.bin
+    [ "$kind" = log ] && expected=$dir/dump/log.txt
     if [ "$status" = hung ]; then
         verdict=wrong
     elif [ -n "$parts" ]; then
         verdict=wrong
         note="${note:+$note; }left ${parts#"$dir"/}"
-    elif [ "$kind" = upload ]; then
-        if [ -n "$fetched" ] && ! cmp -s "$fetched" "$dir/src/new.bin"; then
+    elif [ "$kind" != download ]; then
+        if [ -n "$fetched" ] && ! cmp -s "$fetched" "$expected"; then
             verdict=wrong
             note="${note:+$note; }${fetched#"$dir"/} is not the unit's image"
         elif [ "$status" = 0 ] && [ -z "$fetched" ]; then
@@ -266,10 +284,11 @@ run_one() {
             verdict=failed
         fi
     fi
-    if [ "$cut" != none ] && [ "$verdict" = exact ] && [ -z "$note" ]; then
+    if [ "$cut" != none ] && [ "$cut" != replug ] && [ "$verdict" = exact ] && [ -z "$note" ]; then
         note="cut off mid-transfer, yet it ended well"
     fi
-    printf '%s\t%s\t%s\t%s\t%s\n' "$row" "$kind" "$verdict" "$status" "$note" >>"$results"
+    printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$row" "$kind" "$verdict" "$status" "$note" \
+        "${seconds:-}" >>"$results"
     printf '  %s, %s, seed %s: %s (status %s)%s\n' "$name" "$kind" "$run_seed" "$verdict" \
         "$status" "${note:+: $note}" >&3
     if [ "$verdict" = exact ] || [ "$verdict" = failed ]; then
@@ -303,8 +322,9 @@ running=0
 for row in "${!rows[@]}"; do
     IFS='|' read -r _ _ _ cut <<<"${rows[$row]}"
     count=$runs
-    [ "$cut" != none ] && count=$cut_runs
-    for kind in download upload; do
+    kinds=(download upload log)
+    [ "$cut" != none ] && count=$cut_runs && kinds=(download upload)
+    for kind in "${kinds[@]}"; do
         for ((i = 0; i < count; i++)); do
             if [ $running -ge "$jobs" ]; then
                 wait -n
@@ -323,12 +343,19 @@ elapsed=$(($(date +%s) - started))
 # The table.
 echo "Measured $(date +%Y-%m-%d) with $size-byte images, in $((elapsed / 60)) min $((elapsed % 60)) s."
 echo
-echo "| case | runs | exact | failed (status) | silently wrong |"
-echo "|---|---|---|---|---|"
+echo "| case | runs | exact | failed (status) | silently wrong | time (× clean) |"
+echo "|---|---|---|---|---|---|"
+# The mean time of the exact runs of row $1, kind $2; empty when there is none.
+mean_time() {
+    awk -F'\t' -v r="$1" -v k="$2" '$1 == r && $2 == k && $3 == "exact" && $6 != "" {
+        sum += $6; n++ } END { if (n > 0) printf "%.2f", sum / n }' "$results"
+}
 wrong_total=0
 for row in "${!rows[@]}"; do
-    IFS='|' read -r name _ _ _ <<<"${rows[$row]}"
-    for kind in download upload; do
+    IFS='|' read -r name _ _ cut <<<"${rows[$row]}"
+    kinds=(download upload log)
+    [ "$cut" != none ] && kinds=(download upload)
+    for kind in "${kinds[@]}"; do
         lines=$(awk -F'\t' -v r="$row" -v k="$kind" '$1 == r && $2 == k' "$results")
         total=$(printf '%s' "$lines" | grep -c . || true)
         exact=$(printf '%s\n' "$lines" | awk -F'\t' '$3 == "exact"' | grep -c . || true)
@@ -341,11 +368,18 @@ for row in "${!rows[@]}"; do
                           printf "%s%s%s", (i > 1 ? ", " : ""), s[i], (NR > 1 ? " ×" n[i] : "") }')
         failed_text=$failed
         [ "$failed" -gt 0 ] && failed_text="$failed (status $statuses)"
-        echo "| $name, $kind | $total | $exact | $failed_text | $wrong |"
+        mean=$(mean_time "$row" "$kind")
+        clean=$(mean_time 0 "$kind")
+        time_text="-"
+        if [ -n "$mean" ] && [ -n "$clean" ]; then
+            time_text="$mean s ($(awk -v a="$mean" -v b="$clean" 'BEGIN { printf "%.2f", a / b }')×)"
+        fi
+        echo "| $name, $kind | $total | $exact | $failed_text | $wrong | $time_text |"
         wrong_total=$((wrong_total + wrong))
     done
 done
-notes=$(awk -F'\t' '$5 != "" { print "- row " $1 ", " $2 ": " $3 " (status " $4 "): " $5 }' "$results")
+notes=$(awk -F'\t' '$5 != "" { print "- row " $1 ", " $2 ": " $3 " (status " $4 "): " $5 }' \
+    "$results")
 if [ -n "$notes" ]; then
     echo
     echo "Notes:"

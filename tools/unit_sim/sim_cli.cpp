@@ -439,7 +439,8 @@ Unit:
                       before the unit starts; may be given more than once
   --dump-dir DIR      when the unit stops, write what it stores into DIR: each valid image
                       and each EEPROM under the name Kestrel gives it when it fetches it
-                      (FW_Bank2.bin, SW_Bank1.srec, Controller.eeprom, PA_Channel1.eeprom)
+                      (FW_Bank2.bin, SW_Bank1.srec, Controller.eeprom, PA_Channel1.eeprom),
+                      and its log as log.txt
 
 Faults:
   --corrupt P         corrupt each message byte sent with probability P (wrong checksum)

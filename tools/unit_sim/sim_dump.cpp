@@ -1,5 +1,6 @@
 #include "tools/unit_sim/sim_dump.h"
 
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <stdexcept>
@@ -51,4 +52,11 @@ void dump_memory(const unit_memory& memory, const std::filesystem::path& folder)
     for (const eeprom_device& device : memory.eeproms) {
         write_named(folder, device.file_type, device.channel, device.content);
     }
+    std::vector<std::uint8_t> log;
+    for (const std::string& entry : memory.log.entries) {
+        std::vector<std::uint8_t> slot(unit_log_entry_size, 0);
+        std::copy_n(entry.begin(), std::min(entry.size(), unit_log_entry_size - 1), slot.begin());
+        log.insert(log.end(), slot.begin(), slot.end());
+    }
+    write_file(folder / "log.txt", log);
 }
