@@ -31,6 +31,7 @@ void download_prepare(unit& u, operation_state& state) {
     // A file that cannot be read now (removed or changed since it was chosen) ends the
     // operation; trying again on every pass would only repeat the message.
     u.download_completed = false;
+    u.chunks = chunk_pace{};
     if (!load_file_to_memory(u.op.file_path, u.image)) {
         give_up(u, state, "Could not read " + u.op.file_path);
         return;
@@ -139,11 +140,32 @@ void download_wait_chunk(unit& u, operation_state& state) {
         end_download(u, state, "download failed");
         return;
     }
+    chunk_pace& pace = u.chunks;
+    if (pace.settling) {
+        // A second answer of the chunk just answered is taken out of the way, or the wait ends.
+        const bool second = u.op.chunk_acked.test();
+        if (second || static_cast<std::int32_t>(tick_count_ms() - pace.settle_until) >= 0) {
+            u.op.chunk_acked.clear();
+            pace.settling = false;
+            state = operation_state::sending_chunk;
+        }
+        return;
+    }
     const bool answer_broken = u.answer_damaged;
+    const std::uint32_t timeout = transfer_timeout_ms(u, pace.slowest_ms);
     const wait_result result = await_answer(u, u.op.chunk_acked.test(), state,
-                                            u.budgets.chunk_answer, chunk_timeout_ms(u),
+                                            u.budgets.chunk_answer, timeout,
                                             last_try::asks_again);
     if (result == wait_result::answered) {
+        note_answer_time(u, pace.slowest_ms);
+        pace.silences = 0;
+        if (pace.sent_again_early) {
+            pace.sent_again_early = false;
+            pace.settling = true;
+            pace.settle_until = tick_count_ms() + transfer_timeout_ms(u, pace.slowest_ms);
+            u.op.chunk_acked.clear();
+            return;
+        }
         state = operation_state::sending_chunk;
         return;
     }
@@ -156,9 +178,13 @@ void download_wait_chunk(unit& u, operation_state& state) {
                    u.budgets.chunk_answer);
     }
     state = operation_state::sending_chunk;
-    // An answer lost in silence may mean the unit missed bytes of a long write: small pieces
-    // from now on. One that came broken shows that the unit had the chunk whole.
-    if (!answer_broken) {
+    if (answer_broken) {
+        return;  // the unit answered: it had the chunk whole
+    }
+    pace.sent_again_early = pace.sent_again_early || timeout < answer_timeout_ms;
+    // A chunk lost in silence twice may mean the unit missed bytes of a long write: small pieces
+    // from now on.
+    if (++pace.silences >= 2 || timeout >= answer_timeout_ms) {
         u.link.use_small_pieces();
     }
 }

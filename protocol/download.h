@@ -15,6 +15,19 @@ struct unit;
 // Chunk numbers travel in 16 bits: a file needing more chunks cannot be numbered.
 inline constexpr std::uint32_t max_chunks = 65536;
 
+// How the chunks' answers come. A chunk whose answer is lost in silence is sent again after
+// several times the slowest answer so far (see waiting.h); a DL_ACK carries no chunk number, so
+// when the first answer was only late, the unit answers the second copy too: after a chunk sent
+// again so, its answer is followed by a short wait that takes that second answer out of the way
+// before the next chunk goes.
+struct chunk_pace {
+    std::uint32_t slowest_ms = 0;    // of this download's answers so far; 0 before the first
+    bool sent_again_early = false;   // the chunk waited for went again before the full time-out
+    int silences = 0;                // time-outs of the chunk waited for
+    bool settling = false;           // waiting for a second answer of the chunk just answered
+    std::uint32_t settle_until = 0;  // until then
+};
+
 // preparing_download: reads the file, works out chunks and CRC-32, sends DL_REQ.
 void download_prepare(unit& u, operation_state& state);
 // awaiting_dl_ready: the unit may first reboot into its boot loader; progress marks at the pace

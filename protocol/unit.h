@@ -17,6 +17,7 @@
 #include "platform/result.h"
 #include "protocol/answers.h"
 #include "protocol/bank_records.h"
+#include "protocol/download.h"
 #include "protocol/loader_state.h"
 #include "protocol/messages.h"
 #include "protocol/run_outcome.h"
@@ -67,6 +68,7 @@ struct unit {
 
     std::vector<std::uint8_t> image;  // the download's file, read whole
     bool download_completed = false;  // the last download had every chunk acknowledged
+    chunk_pace chunks;                // how the answers of the download under way come
     upload_state upload;
     output_writer output;
     written_file_list written;

@@ -496,9 +496,9 @@ void upload_pass(unit& u, operation_state& state) {
         return;
     }
     switch (await_answer(u, u.op.block_received.test(), state, u.budgets.file_block,
-                         read_timeout_ms(u, u.upload.slowest_answer_ms))) {
+                         transfer_timeout_ms(u, u.upload.slowest_answer_ms))) {
     case wait_result::answered:
-        note_read_answer(u, u.upload.slowest_answer_ms);
+        note_answer_time(u, u.upload.slowest_answer_ms);
         if (const std::uint16_t number = u.received_block.number;
             number != u.op.expected_seq && int{number} == u.upload.last_block_taken) {
             // The second answer of a block that was asked for again: already taken.
@@ -530,9 +530,9 @@ void upload_pass(unit& u, operation_state& state) {
 
 void log_pass(unit& u, operation_state& state, loader_display& display) {
     switch (await_answer(u, u.op.block_received.test(), state, u.budgets.log,
-                         read_timeout_ms(u, u.upload.slowest_answer_ms))) {
+                         transfer_timeout_ms(u, u.upload.slowest_answer_ms))) {
     case wait_result::answered:
-        note_read_answer(u, u.upload.slowest_answer_ms);
+        note_answer_time(u, u.upload.slowest_answer_ms);
         if (const std::uint8_t number = u.log_report.seq_no;
             number != u.op.expected_seq && int{number} == u.upload.last_block_taken) {
             late_answer_dropped(u, number);

@@ -42,9 +42,7 @@ wait_result await_answer(unit& u, bool answered, operation_state& state, int& bu
                                                        : wait_result::gave_up;
 }
 
-std::uint32_t chunk_timeout_ms(const unit& u) { return u.answer_damaged ? 0 : answer_timeout_ms; }
-
-std::uint32_t read_timeout_ms(const unit& u, std::uint32_t slowest_ms) {
+std::uint32_t transfer_timeout_ms(const unit& u, std::uint32_t slowest_ms) {
     if (u.answer_damaged) {
         return 0;
     }
@@ -52,10 +50,10 @@ std::uint32_t read_timeout_ms(const unit& u, std::uint32_t slowest_ms) {
         return answer_timeout_ms;
     }
     return std::min(answer_timeout_ms,
-                    std::max(read_silence_floor_ms, read_silence_factor * slowest_ms));
+                    std::max(silence_floor_ms, silence_factor * slowest_ms));
 }
 
-void note_read_answer(const unit& u, std::uint32_t& slowest_ms) {
+void note_answer_time(const unit& u, std::uint32_t& slowest_ms) {
     const std::uint32_t took = tick_count_ms() - u.op.last_request_tick;
     slowest_ms = std::max({slowest_ms, took, std::uint32_t{1}});
 }

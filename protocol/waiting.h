@@ -44,21 +44,21 @@ inline constexpr std::uint32_t answer_timeout_ms = 10000;    // every answer of 
 inline constexpr std::uint32_t boot_timeout_ms = 250000;     // the boot report after a reboot
 
 // A transfer's answer that arrived broken is asked for again at once: the unit has finished
-// with the request, and waiting out the time-out would only cost time. A chunk's answer lost in
-// silence is waited for the whole time-out (the unit may still be writing flash), a read's only
-// as long as several times its slowest answer so far: a read changes nothing on the unit, so
-// asking again early is safe, and a late answer is dropped as what it is.
-inline constexpr std::uint32_t read_silence_floor_ms = 1000;
-inline constexpr std::uint32_t read_silence_factor = 4;
+// with the request, and waiting out the time-out would only cost time. One lost in silence is
+// asked for again after several times the slowest answer of the transfer so far (at least a
+// second): the unit answers each request within a few line times. A read changes nothing on the
+// unit, and a late answer of a block already taken is dropped by its number; a chunk's late
+// answer has no number and is taken out of the way by the download (see download.h).
+inline constexpr std::uint32_t silence_floor_ms = 1000;
+inline constexpr std::uint32_t silence_factor = 4;
 
-// The time-out of a chunk's answer: none once a broken frame came instead.
-std::uint32_t chunk_timeout_ms(const unit& u);
-// The time-out of a read's answer (FILE_ACK, MESSAGE_LOG_ACK), `slowest_ms` the slowest answer
-// of this read so far (0 before the first, which is given the whole time-out: the unit may be
-// rebooting or slow to start): none once a broken frame came instead.
-std::uint32_t read_timeout_ms(const unit& u, std::uint32_t slowest_ms);
+// The time-out of a transfer's answer, a chunk's (DL_ACK, DL_FAIL) or a read's (FILE_ACK,
+// MESSAGE_LOG_ACK): `slowest_ms` the slowest answer of this transfer so far (0 before the first,
+// which is given the whole time-out: the unit may be rebooting, erasing or slow to start); none
+// once a broken frame came instead.
+std::uint32_t transfer_timeout_ms(const unit& u, std::uint32_t slowest_ms);
 // The time the answer just taken in took, raising `slowest_ms` to it.
-void note_read_answer(const unit& u, std::uint32_t& slowest_ms);
+void note_answer_time(const unit& u, std::uint32_t& slowest_ms);
 
 // What a wait for an answer comes to on one pass.
 enum class wait_result {

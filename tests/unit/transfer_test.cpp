@@ -211,7 +211,7 @@ TEST_F(DownloadFlow, ARetryTakesOneFromTheChunkBudgetAndTellsIt) {
     out.take();
     const std::uint32_t chunk_sent = FakeClockAndLink::now_ms();
     run_for(loop, 20000, 100, operation_state::awaiting_chunk_answer);
-    EXPECT_EQ(FakeClockAndLink::now_ms() - chunk_sent, 10100u);
+    EXPECT_EQ(FakeClockAndLink::now_ms() - chunk_sent, 1100u);  // chunk 0's answer came at once
     EXPECT_EQ(out.take(), "\nstate6_retry seq no: 1 Retry: 49\n\r");
     EXPECT_EQ(op().seq_no, 1u);
     EXPECT_EQ(op().retry_count, 1);
