@@ -51,11 +51,15 @@ result open_serial_waiting(serial_unit_link& link, const std::string& port_name,
 
 result reopen_serial_waiting(serial_unit_link& link, const std::string& port_name,
                              const std::function<std::string()>& device,
-                             std::uint32_t wait_seconds, link_listener& listener) {
+                             std::uint32_t wait_seconds, link_listener& listener,
+                             unit_reporter* reporter) {
     const std::string shown = visible_text(port_name);
     (void)link.stop(receiver_end_wait_ms);
     out_printf("Waiting up to %u s for the port %s to come back\n",
                static_cast<unsigned>(wait_seconds), shown.c_str());
+    if (reporter != nullptr) {
+        reporter->waiting_for_port(wait_seconds);
+    }
     const std::uint64_t wait_ms = std::uint64_t{wait_seconds} * 1000u;
     std::uint64_t waited = 0;
     std::uint32_t last = tick_count_ms();

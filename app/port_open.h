@@ -23,7 +23,9 @@ result open_serial_waiting(serial_unit_link& link, const std::string& port_name,
 // After the port failed during a run with /wait_port: waits for the receiver to end, then up to
 // `wait_seconds` for the port to come back (a cable pulled and put back), opens it again and
 // starts its receiver for `listener` again; lines say that it waits and how it ended. The
-// failure when it does not come back in time names the port and the wait.
+// failure when it does not come back in time names the port and the wait. The reporter, when
+// there is one, is told of the wait as of one at the start.
 result reopen_serial_waiting(serial_unit_link& link, const std::string& port_name,
                              const std::function<std::string()>& device,
-                             std::uint32_t wait_seconds, link_listener& listener);
+                             std::uint32_t wait_seconds, link_listener& listener,
+                             unit_reporter* reporter = nullptr);

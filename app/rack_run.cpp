@@ -109,9 +109,10 @@ void serve_unit(unit_slot& slot, const run_plan& plan) {
     settings.reporter = slot.reporter.get();
     if (plan.wait_seconds != 0) {
         // A port that fails during the run is waited for as long, and the unit goes on.
-        settings.reopen_link = [&link, &port, wait = plan.wait_seconds](link_listener& listener) {
+        settings.reopen_link = [&link, &port, wait = plan.wait_seconds,
+                                told = slot.reporter.get()](link_listener& listener) {
             return reopen_serial_waiting(
-                link, port, [&port] { return serial_device_path(port); }, wait, listener);
+                link, port, [&port] { return serial_device_path(port); }, wait, listener, told);
         };
     }
     session loop(options, link, report, settings);

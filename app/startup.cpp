@@ -272,9 +272,9 @@ void kestrel_main(int argc, const char* const* argv) {
         }
         if (const std::uint32_t wait = options[opt_wait_port].value.u; wait != 0) {
             // A port that fails during the run is waited for as long, and the run goes on.
-            reopen = [link = serial_link.get(), port = report.port, wait,
+            reopen = [link = serial_link.get(), port = report.port, wait, told,
                       device = serial_device_of(options)](link_listener& listener) {
-                return reopen_serial_waiting(*link, port, device, wait, listener);
+                return reopen_serial_waiting(*link, port, device, wait, listener, told);
             };
         }
         link = std::move(serial_link);

@@ -220,6 +220,33 @@ void give_up_read(unit& u, operation_state& state, std::uint32_t crc) {
     fail(u, state, "CRC32 Error: the file read back does not match the unit's CRC-32");
 }
 
+// A new read of a block compared with what was read of it before: `earlier` while no read of
+// it has differed yet, then with every read of it since. Agreed once a read matches one before
+// it; never_agreed after reads_of_a_block reads with no two alike.
+enum class block_compare { agreed, read_again, never_agreed };
+block_compare compare_block_read(unit& u, const std::vector<std::uint8_t>& earlier,
+                                 const std::vector<std::uint8_t>& read, const char* what,
+                                 int number) {
+    std::vector<std::vector<std::uint8_t>>& reads = u.upload.block_reads;
+    if (reads.empty()) {
+        if (read == earlier) {
+            return block_compare::agreed;
+        }
+        if (u.op.verbose_level > 0) {
+            out_printf("%s %d differed between reads; read again\n", what, number);
+        }
+        reads = {earlier, read};
+        return block_compare::read_again;
+    }
+    const bool agreed = std::find(reads.begin(), reads.end(), read) != reads.end();
+    reads.push_back(read);
+    if (agreed) {
+        return block_compare::agreed;
+    }
+    return reads.size() >= reads_of_a_block ? block_compare::never_agreed
+                                             : block_compare::read_again;
+}
+
 // One block of a pass that reads the file again: kept when it agrees with the read before,
 // read again when it differs until two reads agree; at the end of the pass the CRC-32 is
 // checked again.
@@ -232,24 +259,11 @@ void repair_block(unit& u, operation_state& state) {
                                            stored_at + static_cast<std::ptrdiff_t>(place.length));
     ++up.blocks_read_again;
     u.op.block_received.clear();
-    bool settled = false;
-    if (up.block_reads.empty()) {
-        settled = read == stored;
-        if (!settled) {
-            if (u.op.verbose_level > 0) {
-                out_printf("Block %d differed between reads; read again\n",
-                           static_cast<int>(u.op.expected_seq));
-            }
-            up.block_reads = {stored, read};
-        }
-    } else {
-        settled = std::find(up.block_reads.begin(), up.block_reads.end(), read) !=
-                  up.block_reads.end();
-        up.block_reads.push_back(read);
-        // A block that never reads alike twice: the pass takes its last read, and the CRC-32
-        // decides.
-        settled = settled || up.block_reads.size() >= reads_of_a_block;
-    }
+    // A block that never reads alike twice: the pass takes its last read, and the CRC-32
+    // decides.
+    const bool settled = compare_block_read(u, stored, read, "Block",
+                                            static_cast<int>(u.op.expected_seq)) !=
+                         block_compare::read_again;
     if (!settled) {
         ask_for_block(u, u.op.expected_seq);
         return;
@@ -389,29 +403,22 @@ bool settle_log_block(unit& u, const log_block_report& report, bool& unsettled) 
         up.first_log.assign(u.log_buffer.size(), 0);
     }
     const std::vector<std::uint8_t> first = log_bytes(up.first_log.data(), region);
-    bool settled = false;
-    if (up.block_reads.empty()) {
-        settled = read == first;
-        if (!settled) {
-            if (u.op.verbose_level > 0) {
-                out_printf("Log block %d differed between reads; read again\n",
-                           int{report.seq_no});
-            }
-            up.block_reads = {first, read};
-        }
-    } else {
+    if (!up.block_reads.empty()) {
         ++up.blocks_read_again;
-        settled = std::find(up.block_reads.begin(), up.block_reads.end(), read) !=
-                  up.block_reads.end();
-        up.block_reads.push_back(read);
-        unsettled = !settled && up.block_reads.size() >= reads_of_a_block;
     }
-    if (!settled && !unsettled) {
+    switch (compare_block_read(u, first, read, "Log block", int{report.seq_no})) {
+    case block_compare::read_again:
         send_log_request(u, report.seq_no);
         return false;
+    case block_compare::never_agreed:
+        unsettled = true;
+        break;
+    case block_compare::agreed:
+        break;
     }
     // What two reads agreed on stands in both copies.
-    std::copy(read.begin(), read.end(), up.first_log.begin() + static_cast<std::ptrdiff_t>(region.offset));
+    std::copy(read.begin(), read.end(),
+              up.first_log.begin() + static_cast<std::ptrdiff_t>(region.offset));
     up.block_reads.clear();
     return true;
 }

@@ -86,13 +86,8 @@ void sim_unit::start() {
                                  " does not exist");
     }
 
-    port_.open();
-    pty_path_ = port_.slave_path();
+    open_port();
     try {
-        make_port_link(link_path_, pty_path_);
-        if (!wine_link_path_.empty()) {
-            make_port_link(wine_link_path_, pty_path_);
-        }
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
             throw std::system_error(errno, std::generic_category(), "cannot create a pipe");
@@ -124,6 +119,17 @@ void sim_unit::reconnect() {
         }
     }
     // The worker leaves the port alone while it is pulled.
+    open_port();
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        core_.set_line(true);
+        line_ = port_.master();
+    }
+    wake();
+    changed_.notify_all();
+}
+
+void sim_unit::open_port() {
     port_.open();
     pty_path_ = port_.slave_path();
     try {
@@ -135,13 +141,6 @@ void sim_unit::reconnect() {
         release_port();
         throw;
     }
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        core_.set_line(true);
-        line_ = port_.master();
-    }
-    wake();
-    changed_.notify_all();
 }
 
 void sim_unit::release_port() noexcept {

@@ -70,6 +70,8 @@ public:
 private:
     void run();
     void wake() const noexcept;
+    // A fresh pseudo-terminal under the links; on failure nothing is left behind.
+    void open_port();
     void release_port() noexcept;
 
     sim_unit_options options_;
