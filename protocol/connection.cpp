@@ -92,7 +92,10 @@ void bank_records_step(unit& u, operation_state& state, loader_display& display)
     const bool complete = !any_bank_unknown(u);
     // Bank 3's record ends a round; a round asked again for missing banks ends once all are in.
     const bool answered = op.flash_info_done.test() || (u.banks_asked_again && complete);
-    switch (await_answer(u, answered, state, u.budgets.bank_records, connect_timeout_ms)) {
+    // A record that came broken may have been bank 3's, which ends the round: the four come in
+    // well under a second, and the table is asked for again then rather than after 10 s.
+    const std::uint32_t timeout = u.answer_damaged ? silence_floor_ms : connect_timeout_ms;
+    switch (await_answer(u, answered, state, u.budgets.bank_records, timeout)) {
     case wait_result::answered:
         op.flash_info_done.clear();
         if (!complete && u.budgets.banks_missing > 0 && !u.upload.waiting_get) {

@@ -17,6 +17,9 @@
 
 namespace {
 
+// The shortest wait for a second answer of a chunk sent again early.
+constexpr std::uint32_t settle_floor_ms = 250;
+
 // Ends an operation that never reached the unit's flash: back to idle, the message left on
 // screen for a moment.
 void give_up(unit& u, operation_state& state, std::string_view reason) {
@@ -162,7 +165,10 @@ void download_wait_chunk(unit& u, operation_state& state) {
         if (pace.sent_again_early) {
             pace.sent_again_early = false;
             pace.settling = true;
-            pace.settle_until = tick_count_ms() + transfer_timeout_ms(u, pace.slowest_ms);
+            // The second copy went right after the first: its answer follows the first's
+            // within about one answer's time.
+            pace.settle_until =
+                tick_count_ms() + std::max(settle_floor_ms, silence_factor * pace.slowest_ms);
             u.op.chunk_acked.clear();
             return;
         }

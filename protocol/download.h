@@ -18,8 +18,8 @@ inline constexpr std::uint32_t max_chunks = 65536;
 // How the chunks' answers come. A chunk whose answer is lost in silence is sent again after
 // several times the slowest answer so far (see waiting.h); a DL_ACK carries no chunk number, so
 // when the first answer was only late, the unit answers the second copy too: after a chunk sent
-// again so, its answer is followed by a short wait that takes that second answer out of the way
-// before the next chunk goes.
+// again so, its answer is followed by a short wait (several times the slowest answer, at least
+// 250 ms) that takes that second answer out of the way before the next chunk goes.
 struct chunk_pace {
     std::uint32_t slowest_ms = 0;    // of this download's answers so far; 0 before the first
     bool sent_again_early = false;   // the chunk waited for went again before the full time-out

@@ -147,6 +147,20 @@ TEST_F(OperationsTest, ALostBankRecordIsAskedForAgainAndASilentTableGivenUpAfter
     EXPECT_FALSE(operation_failed(u()));
     EXPECT_TRUE(bank_reported(u(), 2));
 
+    // A round whose last record came broken is asked for again after a second, not ten.
+    SetUp();
+    on_card_link();
+    session& broken = the_session();
+    broken.start("", 0, false, false);
+    unit_reports_boot(1);
+    broken.pass();
+    for (const std::uint8_t bank : {0, 1, 2}) {
+        bank_record(bank);
+    }
+    u().inbox.on_damaged_frame();
+    run_until(broken, FakeClockAndLink::now_ms() + 1200);
+    EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FLASH_INFO_REQ).size(), 2u);
+
     SetUp();
     on_card_link();
     session& silent = the_session();
