@@ -73,10 +73,9 @@ result reopen_serial_waiting(serial_unit_link& link, const std::string& port_nam
         opened = link.reopen(port_name, device());
     }
     if (!opened) {
-        out_printf("The port %s did not come back within %u s\n", shown.c_str(),
-                   static_cast<unsigned>(wait_seconds));
+        // The session prints it as the line that ends the run.
         return result::failure(result_kind::link_failed,
-                               "Serial port " + shown + " did not come back within " +
+                               "The port " + shown + " did not come back within " +
                                    std::to_string(wait_seconds) + " s",
                                opened.system, opened.code);
     }

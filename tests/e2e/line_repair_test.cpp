@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -40,6 +41,14 @@ std::optional<byte_vector> output_file(const fs::path& dir, const std::string& n
         }
     }
     return std::nullopt;
+}
+
+// Whether a request of this line has come.
+std::function<bool(const sim_view&)> asked_for(const std::string& line) {
+    return [line](const sim_view& view) {
+        const std::vector<std::string> lines = request_lines(view.received);
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
 }
 
 }  // namespace
@@ -128,10 +137,7 @@ TEST_F(LineRepairs, AReadGoesOnFromItsBlockAfterThePortWasPulledAndPutBack) {
                       console_mode::input_null);
     const std::string third = file_request_line(2, file_type_software, 2);
     ASSERT_TRUE(unit_->wait_until(
-        [&third](const sim_view& view) {
-            const std::vector<std::string> lines = request_lines(view.received);
-            return std::find(lines.begin(), lines.end(), third) != lines.end();
-        },
+        asked_for(third),
         30s))
         << target_.name() << ": block 2 was never asked for";
     unit_->disconnect();
@@ -156,4 +162,19 @@ TEST_F(LineRepairs, AReadGoesOnFromItsBlockAfterThePortWasPulledAndPutBack) {
         EXPECT_EQ(std::count(reads.begin(), reads.end(), before_cut[k]), 1) << before_cut[k];
     }
     EXPECT_LE(reads.size(), 7U) << ::testing::PrintToString(reads);
+
+    // A port that does not come back in time ends the run as a pulled port always did.
+    fs::remove_all(dir_ / output_folders(dir_).at(0));
+    unit_->clear_received();
+    auto cut = launch({"/interface", "3", "/wait_port", "1", "/bank", "2", "+get_sw"},
+                      console_mode::input_null);
+    ASSERT_TRUE(unit_->wait_until(
+        asked_for(third),
+        30s));
+    unit_->disconnect();
+    const run_result ended = cut->wait(30s);
+    ASSERT_FALSE(ended.timed_out) << describe(ended);
+    EXPECT_EQ(ended.status, 2) << describe(ended);
+    EXPECT_TRUE(shows(ended.out, "The port COM3 did not come back within 1 s")) << describe(ended);
+    EXPECT_EQ(output_file(dir_, "SW_Bank2.srec"), std::nullopt) << describe(ended);
 }
