@@ -19,15 +19,15 @@
 #include "protocol/loader_state.h"
 #include "protocol/unit.h"
 
-namespace {
-
-using json = report_json;
-
 std::string hex32(std::uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", value);
     return text;
 }
+
+namespace {
+
+using json = report_json;
 
 // Every text goes in as valid UTF-8, whatever bytes the unit, the file system or the command
 // line gave it: JSON holds nothing else, and a reader must be able to parse every report.

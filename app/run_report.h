@@ -24,6 +24,9 @@ struct unit;
 
 using report_json = nlohmann::ordered_json;
 
+// A CRC-32 or an address as the report and the events write it: "0x0B2BA935".
+std::string hex32(std::uint32_t value);
+
 // One unit's part of a report: its link, the bank table, the operations and the files written.
 report_json unit_report(const report_link& link, const unit& u, const run_journal& journal);
 

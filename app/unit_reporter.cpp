@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <utility>
 
+#include "app/run_report.h"
 #include "platform/visible_text.h"
 
 namespace {
@@ -21,12 +21,6 @@ const char* transfer_word(transfer_kind kind) {
         return "log";
     }
     return "";
-}
-
-std::string crc_text(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
 }
 
 }  // namespace
@@ -138,7 +132,7 @@ void unit_reporter::transfer_ended() { show(operation_text_); }
 
 void unit_reporter::file_written(const written_file& file) {
     event("file_written",
-          {{"path", utf8_text(file.path)}, {"size", file.size}, {"crc32", crc_text(file.crc32)}});
+          {{"path", utf8_text(file.path)}, {"size", file.size}, {"crc32", hex32(file.crc32)}});
 }
 
 void unit_reporter::unit_ended(int status, const std::string& verdict, const std::string& message) {

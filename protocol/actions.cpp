@@ -68,13 +68,17 @@ void record_download_choice(unit& u, const download_choice& choice) {
     op.seq_count = 0;
 }
 
-result begin_get(unit& u, std::uint8_t file_type, std::uint8_t bank, operation_state& state,
-                 bool into_memory) {
+namespace {
+
+// A get; a bank not reported has the table asked for again first unless `table_asked` says
+// that was done for this get already.
+result start_get(unit& u, std::uint8_t file_type, std::uint8_t bank, operation_state& state,
+                 bool into_memory, bool table_asked) {
     firmware_operation_record& op = u.op;
     upload_into_memory(u, into_memory);
     op.file_type = file_type;
     op.bank = bank;
-    if (is_flash_type(file_type) && bank_unknown(u, bank) && !u.upload.table_asked_for_get) {
+    if (is_flash_type(file_type) && bank_unknown(u, bank) && !table_asked) {
         // The bank's record may have been lost on the line: the table is asked for again, and
         // the get taken up once the record is in, or the unit still does not report it.
         if (op.verbose_level > 0) {
@@ -123,15 +127,20 @@ result begin_get(unit& u, std::uint8_t file_type, std::uint8_t bank, operation_s
     return result::success();
 }
 
+}  // namespace
+
+result begin_get(unit& u, std::uint8_t file_type, std::uint8_t bank, operation_state& state,
+                 bool into_memory) {
+    return start_get(u, file_type, bank, state, into_memory, false);
+}
+
 void resume_waiting_get(unit& u, operation_state& state) {
     if (!u.upload.waiting_get) {
         return;
     }
     const pending_get get = *u.upload.waiting_get;
     u.upload.waiting_get.reset();
-    u.upload.table_asked_for_get = true;
-    begin_get(u, get.file_type, get.bank, state, get.into_memory);
-    u.upload.table_asked_for_get = false;
+    start_get(u, get.file_type, get.bank, state, get.into_memory, true);
 }
 
 std::string resume_on_new_line(unit& u, operation_state& state) {

@@ -52,10 +52,8 @@ struct upload_state {
     // The log: its first read whole, while the second is compared with it.
     std::vector<std::uint8_t> first_log;
     int log_read = 0;  // 1 while the log is first read, 2 while it is read again
-    // A get waiting for the bank table; and whether the get now being started already had the
-    // table asked for again.
+    // A get waiting for the bank table asked for again.
     std::optional<pending_get> waiting_get;
-    bool table_asked_for_get = false;
     // The slowest answer of this read so far (0 before the first), which sets how long a
     // silence is waited out; and the block (or log block) last taken in, whose late second
     // answer, after it was asked for again, is dropped.

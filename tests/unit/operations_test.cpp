@@ -125,16 +125,22 @@ TEST_F(OperationsTest, AnInteractiveRunStaysAfterAFailedConnection) {
 // A bank whose record is lost on the line is asked for again at once, and the table is whole
 // when it comes; a table whose last record never comes is given up after five time-outs.
 TEST_F(OperationsTest, ALostBankRecordIsAskedForAgainAndASilentTableGivenUpAfterFiveTimeOuts) {
-    on_card_link();
-    session& loop = the_session();
-    loop.start("", 0, false, false);
-    unit_reports_boot(1);
-    loop.pass();
-    ASSERT_EQ(loop.op_state, operation_state::awaiting_bank_records);
+    // A fresh session on the card, connected and waiting for the bank table.
+    const auto waiting_for_table = [this]() -> session& {
+        SetUp();
+        on_card_link();
+        session& loop = the_session();
+        loop.start("", 0, false, false);
+        unit_reports_boot(1);
+        loop.pass();
+        return loop;
+    };
     const auto bank_record = [this](std::uint8_t bank) {
         unit_answers(static_cast<sub_code>(sub_byte(sub_code::FLASH_INFO) + bank),
                      std::vector<std::uint8_t>(2 + sizeof(bank_info), 0));
     };
+    session& loop = waiting_for_table();
+    ASSERT_EQ(loop.op_state, operation_state::awaiting_bank_records);
     for (const std::uint8_t bank : {0, 1, 3}) {
         bank_record(bank);
     }
@@ -148,12 +154,7 @@ TEST_F(OperationsTest, ALostBankRecordIsAskedForAgainAndASilentTableGivenUpAfter
     EXPECT_TRUE(bank_reported(u(), 2));
 
     // A round whose last record came broken is asked for again after a second, not ten.
-    SetUp();
-    on_card_link();
-    session& broken = the_session();
-    broken.start("", 0, false, false);
-    unit_reports_boot(1);
-    broken.pass();
+    session& broken = waiting_for_table();
     for (const std::uint8_t bank : {0, 1, 2}) {
         bank_record(bank);
     }
@@ -161,12 +162,7 @@ TEST_F(OperationsTest, ALostBankRecordIsAskedForAgainAndASilentTableGivenUpAfter
     run_until(broken, FakeClockAndLink::now_ms() + 1200);
     EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FLASH_INFO_REQ).size(), 2u);
 
-    SetUp();
-    on_card_link();
-    session& silent = the_session();
-    silent.start("", 0, false, false);
-    unit_reports_boot(1);
-    silent.pass();
+    session& silent = waiting_for_table();
     out.take();
     run_until(silent, FakeClockAndLink::now_ms() + 60000);
     EXPECT_EQ(FakeClockAndLink::sent_of(sub_code::FLASH_INFO_REQ).size(), 5u);
