@@ -21,6 +21,7 @@
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/output.h"
+#include "platform/process.h"
 #include "platform/serial_device.h"
 #include "platform/thread.h"
 #include "platform/visible_text.h"
@@ -31,6 +32,8 @@ namespace {
 
 constexpr std::uint32_t view_refresh_ms = 100;
 constexpr std::uint32_t unit_receiver_stop_ms = 100;
+// The longest a unit's receiver is then waited for before it is left to the end of the process.
+constexpr std::uint32_t unit_receiver_last_wait_ms = 2000;
 // Without a known size the view keeps within the usual console.
 constexpr std::size_t view_default_columns = 80;
 constexpr std::size_t view_default_rows = 25;
@@ -56,6 +59,19 @@ struct unit_slot {
     std::string verdict = "failed";
     std::string message;
     report_json entry;
+    // The unit's receiver did not end (a port whose read does not return): it still uses the
+    // unit's link and session, which are kept for it, and the run ends without destroying what
+    // it may still use.
+    bool receiver_left_running = false;
+};
+
+// What a unit's receiver uses while it runs: the unit's options, link and session, kept
+// together so that a receiver that does not end can be left all of it.
+struct unit_parts {
+    explicit unit_parts(const option_table& run_options) : options(run_options) {}
+    option_table options;  // the unit's own copy
+    serial_unit_link link;
+    std::unique_ptr<session> loop;
 };
 
 bool fetches_files(const option_table& options) {
@@ -90,8 +106,9 @@ void end_before_start(unit_slot& slot, unit_link& link, const report_link& repor
 // The whole run of one unit, on its own thread.
 void serve_unit(unit_slot& slot, const run_plan& plan) {
     out_set_thread_prefix("[" + visible_text(slot.port) + "] ");
-    option_table options = plan.options;  // the unit's own copy
-    serial_unit_link link;
+    auto parts = std::make_unique<unit_parts>(plan.options);
+    option_table& options = parts->options;
+    serial_unit_link& link = parts->link;
     const report_link report{true, slot.port, 0};
     slot.reporter->opening();
     const std::string& port = slot.port;
@@ -115,7 +132,8 @@ void serve_unit(unit_slot& slot, const run_plan& plan) {
                 link, port, [&port] { return serial_device_path(port); }, wait, listener, told);
         };
     }
-    session loop(options, link, report, settings);
+    parts->loop = std::make_unique<session>(options, link, report, settings);
+    session& loop = *parts->loop;
     if (const result started = link.start(loop.loader().inbox); !started) {
         end_before_start(slot, link, report, started, exit_receiver_failed);
         return;
@@ -144,9 +162,12 @@ void serve_unit(unit_slot& slot, const run_plan& plan) {
                             slot.status);
     slot.reporter->report_changed(slot.entry);
     slot.reporter->unit_ended(slot.status, slot.verdict, slot.message);
-    // A receiver that does not end in time (a port that does not return) is left to the end of
-    // the process.
-    (void)link.stop(unit_receiver_stop_ms);
+    if (!link.stop(unit_receiver_stop_ms) && !link.stop(unit_receiver_last_wait_ms)) {
+        // A receiver that does not end (a port whose read does not return) is left to the end
+        // of the process, with the link and the session's inbox it uses.
+        slot.receiver_left_running = true;
+        static_cast<void>(parts.release());
+    }
 }
 
 // The live view: a line per unit, as many as the terminal has room for.
@@ -307,6 +328,12 @@ int run_several_units(const option_table& options, const std::vector<std::string
                                   {"succeeded", counts[0]},
                                   {"skipped", counts[1]},
                                   {"failed", counts[2]}});
+    }
+    for (const unit_slot& slot : slots) {
+        if (slot.receiver_left_running) {
+            // Static objects are not destroyed under the feet of a receiver still running.
+            process_exit_now(status);
+        }
     }
     return status;
 }

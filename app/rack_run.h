@@ -14,7 +14,9 @@ class event_log;
 
 // Serves the units on `ports` (at least two) and returns the run's exit status: 0 when every
 // unit succeeded (a unit whose every load was skipped counts as succeeded), else the status of
-// the first unit in the order of `ports` that did not.
+// the first unit in the order of `ports` that did not. When a unit's receiver did not end (a
+// port whose read does not return), the process ends here instead, with that status, leaving
+// static objects alone.
 int run_several_units(const option_table& options, const std::vector<std::string>& ports,
                       const std::string& user_name, event_log* events);
 
